@@ -1,0 +1,29 @@
+# Cross build for 32-bit Windows with Debian's MinGW-w64, linked statically
+# against libstdc++/libgcc and dynamically against the Universal CRT only.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# The stock specs link msvcrt; the same specs with ucrt in its place link the
+# Universal CRT (api-ms-win-crt-* forwarders) instead.
+set(VEK_UCRT_SPECS ${CMAKE_BINARY_DIR}/ucrt.specs)
+if(NOT EXISTS ${VEK_UCRT_SPECS})
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpspecs OUTPUT_VARIABLE specs COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "-lmsvcrt" "-lucrt" specs "${specs}")
+  file(WRITE ${VEK_UCRT_SPECS} "${specs}")
+endif()
+
+# __USE_MINGW_ANSI_STDIO=0: printf-family calls go to the Universal CRT itself,
+# so formatted numbers are the runtime's own.
+set(CMAKE_CXX_FLAGS_INIT "-specs=${VEK_UCRT_SPECS} -D_UCRT -D__USE_MINGW_ANSI_STDIO=0 -D_WIN32_WINNT=0x0601 -DUNICODE -D_UNICODE")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-specs=${VEK_UCRT_SPECS} -static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-specs=${VEK_UCRT_SPECS} -static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-specs=${VEK_UCRT_SPECS} -static")
+
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)

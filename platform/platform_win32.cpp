@@ -1,0 +1,59 @@
+// The real Windows calls behind platform.h.
+#include <windows.h>
+
+#include <csignal>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+static_assert(sizeof(LONG) == sizeof(std::int32_t));
+
+bool window_class_exists(module_handle module, const wchar_t* class_name) {
+  WNDCLASSW existing{};
+  return GetClassInfoW(static_cast<HINSTANCE>(module), class_name, &existing) != 0;
+}
+
+void register_window_class(module_handle module, const wchar_t* class_name) {
+  WNDCLASSW window_class{};
+  window_class.style = 0;
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.cbClsExtra = 0;
+  window_class.cbWndExtra = 0;
+  window_class.hInstance = static_cast<HINSTANCE>(module);
+  window_class.lpszClassName = class_name;
+  RegisterClassW(&window_class);
+}
+
+window_handle create_message_window(module_handle module, const wchar_t* class_name) {
+  return CreateWindowExW(0, class_name, L"", WS_POPUP, 0, 0, 1, 1, HWND_MESSAGE, nullptr,
+                         static_cast<HINSTANCE>(module), nullptr);
+}
+
+void destroy_window(window_handle window) { DestroyWindow(static_cast<HWND>(window)); }
+
+bool set_window_title(window_handle window, const char* text) {
+  return SetWindowTextA(static_cast<HWND>(window), text) != 0;
+}
+
+std::int32_t interlocked_increment(std::int32_t volatile* value) {
+  return InterlockedIncrement(reinterpret_cast<LONG volatile*>(value));
+}
+
+std::int32_t interlocked_decrement(std::int32_t volatile* value) {
+  return InterlockedDecrement(reinterpret_cast<LONG volatile*>(value));
+}
+
+void install_signal_handler(int runtime_signal, signal_handler handler) { std::signal(runtime_signal, handler); }
+
+void clear_abort_behavior() { _set_abort_behavior(0, ~0u); }
+
+void raise_noncontinuable_exception(std::uint32_t code, std::uint32_t argument) {
+  const ULONG_PTR arguments[1] = {argument};
+  RaiseException(code, EXCEPTION_NONCONTINUABLE, 1, arguments);
+  // A non-continuable exception never resumes here; the kernel refuses.
+  std::abort();
+}
+
+}  // namespace platform

@@ -1,0 +1,115 @@
+// Growable zero-terminated 8-bit strings (UTF-8 handled as bytes).
+// pfc::string_base is shared with the player: its seven slots are the binary
+// contract, and the component only ever calls set_text on the player's strings.
+// Failed growth raises std::bad_alloc and leaves text, length and block intact.
+#pragma once
+
+#include <cstddef>
+
+namespace pfc {
+
+// Limit meaning "up to the terminating zero".
+inline constexpr std::size_t infinite_size = ~std::size_t{0};
+
+// The one shared, read-only empty text.
+const char* empty_text() noexcept;
+
+// Heap reallocation shared by the strings and the byte buffer: count 0 frees
+// and returns null; a failure raises std::bad_alloc and leaves `block` owned.
+void* reallocate(void* block, std::size_t count);
+
+class string_receiver {
+ public:
+  // Appends at most `limit` bytes of `text`, stopping early at a zero byte.
+  virtual void append_text(const char* text, std::size_t limit) = 0;
+
+ protected:
+  ~string_receiver() = default;
+};
+
+class string_base : public string_receiver {
+ public:
+  virtual const char* text_pointer() const = 0;
+  virtual void set_text(const char* text, std::size_t limit) = 0;
+  virtual void shorten(std::size_t new_length) = 0;
+  virtual std::size_t text_length() const = 0;
+  // Makes `length` bytes writable (zero-filled) until close_buffer.
+  virtual char* open_buffer(std::size_t length) = 0;
+  virtual void close_buffer() = 0;
+
+ protected:
+  ~string_base() = default;
+};
+
+// Exact storage with 16 bytes of slack on growth; gives memory back when the
+// storage is more than 32 bytes larger than needed.
+struct alloc_standard {};
+// Power-of-two allocations that only grow while the string lives.
+struct alloc_fast_aggressive {};
+
+template <class Policy>
+class string8_t : public string_base {
+ public:
+  constexpr string8_t() noexcept = default;
+  string8_t(const string8_t&) = delete;
+  string8_t& operator=(const string8_t&) = delete;
+  ~string8_t();
+
+  void append_text(const char* text, std::size_t limit) override;
+  const char* text_pointer() const override;
+  void set_text(const char* text, std::size_t limit) override;
+  void shorten(std::size_t new_length) override;
+  std::size_t text_length() const override;
+  char* open_buffer(std::size_t length) override;
+  void close_buffer() override;
+
+  // Introspection of the storage policy, for tests and benchmarks.
+  std::size_t storage_size() const noexcept { return storage_size_; }
+  std::size_t allocated_size() const noexcept { return allocated_size_; }
+
+ protected:
+  // Grows or shrinks by the policy so that `required` bytes (text + zero) fit.
+  void make_room(std::size_t required);
+  // Appends exactly `count` bytes that do not lie in this string's storage.
+  void append_bytes(const char* bytes, std::size_t count);
+
+ private:
+  void resize_storage(std::size_t target);
+  bool owns(const char* pointer) const noexcept;
+
+  char* storage_ = nullptr;
+  std::size_t storage_size_ = 0;
+  std::size_t allocated_size_ = 0;
+  std::size_t length_ = 0;
+};
+
+extern template class string8_t<alloc_standard>;
+extern template class string8_t<alloc_fast_aggressive>;
+
+using string8 = string8_t<alloc_standard>;
+using string8_fast = string8_t<alloc_fast_aggressive>;
+
+}  // namespace pfc
+
+// One zero-terminated text in storage sized exactly to it. Not polymorphic.
+class text_buffer {
+ public:
+  constexpr text_buffer() noexcept = default;
+  text_buffer(const text_buffer&) = delete;
+  text_buffer& operator=(const text_buffer&) = delete;
+  ~text_buffer();
+
+  // Storage becomes exactly strlen(text) + 1 bytes, growing or shrinking.
+  void assign_text(const char* text);
+  // The text, or the empty text if never assigned.
+  const char* text() const noexcept;
+
+  std::size_t storage_size() const noexcept { return storage_size_; }
+  std::size_t allocated_size() const noexcept { return allocated_size_; }
+
+ private:
+  char* storage_ = nullptr;
+  std::size_t storage_size_ = 0;
+  std::size_t allocated_size_ = 0;
+};
+
