@@ -185,7 +185,8 @@ class component_client {
   virtual void save_configuration(writable_stream* stream, abort_signal* abort) = 0;
   virtual void load_configuration(readable_stream* stream, abort_signal* abort) = 0;
   virtual void set_module_location(const char* path, const char* file_name) = 0;
-  virtual void set_services_ready(bool ready) = 0;
+  // One byte in a stack word; any non-zero byte means ready.
+  virtual void set_services_ready(std::uint8_t ready) = 0;
   virtual bool debug_build() = 0;
 
  protected:

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "support/errors.h"
+
 namespace pfc {
 
 // Limit meaning "up to the terminating zero".
@@ -16,6 +18,7 @@ const char* empty_text() noexcept;
 
 // Heap reallocation shared by the strings and the byte buffer: count 0 frees
 // and returns null; a failure raises std::bad_alloc and leaves `block` owned.
+// Alone in support/heap.cpp, so a test program may link its own in its place.
 void* reallocate(void* block, std::size_t count);
 
 class string_receiver {
@@ -29,23 +32,52 @@ class string_receiver {
 
 class string_base : public string_receiver {
  public:
+  // The zero-terminated text; every empty string returns empty_text().
   virtual const char* text_pointer() const = 0;
+  // Replaces the text with at most `limit` bytes of `text` (same limit rule).
   virtual void set_text(const char* text, std::size_t limit) = 0;
+  // Cuts the text to `new_length` bytes; a longer length changes nothing.
   virtual void shorten(std::size_t new_length) = 0;
   virtual std::size_t text_length() const = 0;
-  // Makes `length` bytes writable (zero-filled) until close_buffer.
+  // Zero-fills the storage and makes `length` bytes of it writable until
+  // close_buffer; the all-bits-set length raises exception_overflow.
   virtual char* open_buffer(std::size_t length) = 0;
+  // Takes the text up to the first zero the caller left in the open buffer.
   virtual void close_buffer() = 0;
 
  protected:
   ~string_base() = default;
 };
 
+// The sizes a string takes on to hold `required` bytes (text and zero).
+struct storage_plan {
+  std::size_t storage_size;
+  std::size_t allocated_size;
+};
+
 // Exact storage with 16 bytes of slack on growth; gives memory back when the
 // storage is more than 32 bytes larger than needed.
-struct alloc_standard {};
+struct alloc_standard {
+  static storage_plan plan(std::size_t storage_size, std::size_t allocated_size, std::size_t required);
+};
+
 // Power-of-two allocations that only grow while the string lives.
-struct alloc_fast_aggressive {};
+struct alloc_fast_aggressive {
+  static storage_plan plan(std::size_t storage_size, std::size_t allocated_size, std::size_t required);
+};
+
+// The fast-aggressive growth rule, also used by buffers with 32-bit sizes:
+// max(capacity, 1) doubled until it holds `required`. A doubling that
+// overflows Word raises std::bad_alloc.
+template <class Word>
+Word doubled_capacity(Word capacity, Word required) {
+  Word grown = capacity != 0 ? capacity : 1;
+  while (grown < required) {
+    if (grown > static_cast<Word>(~Word{0}) / 2) raise_bad_alloc();
+    grown *= 2;
+  }
+  return grown;
+}
 
 template <class Policy>
 class string8_t : public string_base {
@@ -74,9 +106,6 @@ class string8_t : public string_base {
   void append_bytes(const char* bytes, std::size_t count);
 
  private:
-  void resize_storage(std::size_t target);
-  bool owns(const char* pointer) const noexcept;
-
   char* storage_ = nullptr;
   std::size_t storage_size_ = 0;
   std::size_t allocated_size_ = 0;

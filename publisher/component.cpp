@@ -1,0 +1,19 @@
+// What runs when the module is loaded, in this order. The record state, the
+// module strings and the client object are constant-initialised and so are in
+// place before any of it.
+#include "host/services.h"
+#include "publisher/identity.h"
+#include "publisher/ipc_window.h"
+#include "support/signal_translation.h"
+
+namespace {
+
+// Each record links itself in at the head of the list: initquit first,
+// componentversion second, so the player finds componentversion first.
+initquit_factory_t<initquit_tutorial1> initquit_factory;
+service_factory_single_t<componentversion_myimpl> componentversion_factory;
+
+// Before the player's first call into the module.
+const bool signal_translation_installed = (install_signal_translation(), true);
+
+}  // namespace

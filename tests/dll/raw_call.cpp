@@ -1,0 +1,46 @@
+#include "raw_call.h"
+
+// std::int32_t vek_push_and_call(void* function, void* self, const uint32_t* words, uint32_t count)
+// cdecl. Pushes the words (last first), calls with ECX = self, then returns
+// the stack pointer before the pushes minus the one after the call.
+asm(R"(
+  .text
+  .globl _vek_push_and_call
+_vek_push_and_call:
+  pushl %ebp
+  movl %esp, %ebp
+  pushl %esi
+  pushl %edi
+  pushl %ebx
+  movl 20(%ebp), %ecx
+  movl 16(%ebp), %esi
+  movl %esp, %edi
+1:
+  testl %ecx, %ecx
+  jz 2f
+  decl %ecx
+  pushl (%esi,%ecx,4)
+  jmp 1b
+2:
+  movl 12(%ebp), %ecx
+  call *8(%ebp)
+  movl %edi, %eax
+  subl %esp, %eax
+  movl %edi, %esp
+  popl %ebx
+  popl %edi
+  popl %esi
+  popl %ebp
+  ret
+)");
+
+extern "C" std::int32_t vek_push_and_call(void* function, void* self, const std::uint32_t* words, std::uint32_t count);
+
+namespace raw {
+
+std::int32_t stack_imbalance(void* object, unsigned slot, const words& arguments) {
+  const auto& list = arguments.list();
+  return vek_push_and_call(table_of(object)[slot], object, list.data(), static_cast<std::uint32_t>(list.size()));
+}
+
+}  // namespace raw

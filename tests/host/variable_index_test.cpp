@@ -1,0 +1,230 @@
+// The GUID index against std::map over the GUIDs' stream bytes: shape, links,
+// order, lookups, counts and teardown after every kind of insertion sequence.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <map>
+#include <new>
+#include <random>
+#include <vector>
+
+#include "host/config.h"
+#include "tests/host/node_allocations.h"
+
+namespace {
+
+// The order the index must follow, computed from the fields as the stream lays
+// them out (little-endian), not from the memory of the struct.
+using stream_bytes = std::array<std::uint8_t, 16>;
+
+stream_bytes bytes_of(const guid& id) {
+  stream_bytes out{};
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(id.data1 >> (8 * i));
+  for (int i = 0; i < 2; ++i) out[4 + i] = static_cast<std::uint8_t>(id.data2 >> (8 * i));
+  for (int i = 0; i < 2; ++i) out[6 + i] = static_cast<std::uint8_t>(id.data3 >> (8 * i));
+  for (int i = 0; i < 8; ++i) out[8 + i] = id.data4[i];
+  return out;
+}
+
+guid guid_of(const stream_bytes& bytes) {
+  guid id{};
+  for (int i = 0; i < 4; ++i) id.data1 |= std::uint32_t{bytes[i]} << (8 * i);
+  id.data2 = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
+  id.data3 = static_cast<std::uint16_t>(bytes[6] | bytes[7] << 8);
+  for (int i = 0; i < 8; ++i) id.data4[i] = bytes[8 + i];
+  return id;
+}
+
+// Values are only stored and handed back, never called: addresses in a byte
+// array serve as distinct stand-ins.
+struct value_pool {
+  explicit value_pool(std::size_t count) : bytes(count) {}
+  loadable_variable* operator[](std::size_t i) { return reinterpret_cast<loadable_variable*>(&bytes[i]); }
+  std::vector<std::uint8_t> bytes;
+};
+
+using oracle = std::map<stream_bytes, loadable_variable*>;
+
+// Checks links, heights, balance and that `node` has exactly one holder;
+// returns the node's height plus one.
+std::uint32_t check_subtree(index_node* node, index_node* parent, std::size_t& nodes) {
+  if (!node) return 0;
+  ++nodes;
+  EXPECT_EQ(node->parent, parent);
+  node->add_reference();
+  EXPECT_EQ(node->release(), 1);
+  const std::uint32_t smaller = check_subtree(node->smaller.get(), node, nodes);
+  const std::uint32_t larger = check_subtree(node->larger.get(), node, nodes);
+  EXPECT_EQ(node->height, std::max(smaller, larger));
+  EXPECT_LE(std::max(smaller, larger) - std::min(smaller, larger), 1u);
+  return node->height + 1;
+}
+
+index_node* extreme(index_node* node, counted_ref<index_node> index_node::*side) {
+  while (node && (node->*side)) node = (node->*side).get();
+  return node;
+}
+
+void check_against(const variable_index& index, const oracle& expected) {
+  std::size_t nodes = 0;
+  check_subtree(index.root(), nullptr, nodes);
+  ASSERT_EQ(nodes, expected.size());
+
+  auto forward = expected.begin();
+  for (index_node* node = extreme(index.root(), &index_node::smaller); node; node = node->next_node(), ++forward) {
+    ASSERT_NE(forward, expected.end());
+    ASSERT_EQ(bytes_of(node->key), forward->first);
+    ASSERT_EQ(node->value, forward->second);
+  }
+  ASSERT_EQ(forward, expected.end());
+
+  auto backward = expected.rbegin();
+  for (index_node* node = extreme(index.root(), &index_node::larger); node; node = node->previous_node(), ++backward) {
+    ASSERT_NE(backward, expected.rend());
+    ASSERT_EQ(bytes_of(node->key), backward->first);
+  }
+  ASSERT_EQ(backward, expected.rend());
+
+  for (const auto& [key, value] : expected) ASSERT_EQ(index.find(guid_of(key)), value);
+}
+
+// Takes a reference on every node, tears the index down, and checks that each
+// node was unlinked with no count left but the test's: the release must destroy it.
+void check_teardown(variable_index& index, std::size_t expected_nodes) {
+  std::vector<index_node*> held;
+  for (index_node* node = extreme(index.root(), &index_node::smaller); node; node = node->next_node()) {
+    node->add_reference();
+    held.push_back(node);
+  }
+  ASSERT_EQ(held.size(), expected_nodes);
+  index.tear_down();
+  EXPECT_EQ(index.root(), nullptr);
+  for (index_node* node : held) {
+    EXPECT_FALSE(node->smaller);
+    EXPECT_FALSE(node->larger);
+    EXPECT_EQ(node->parent, nullptr);
+    EXPECT_EQ(node->height, 0u);
+    EXPECT_EQ(node->release(), 0);
+  }
+}
+
+// Full checks while the tree is small, then every `stride` insertions.
+void insert_and_check(const std::vector<stream_bytes>& keys, std::size_t stride = 997) {
+  node_allocations::reset();
+  value_pool values(keys.size());
+  variable_index index;
+  oracle expected;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    index.insert(guid_of(keys[i]), values[i]);
+    expected[keys[i]] = values[i];
+    if (i < 512 || i % stride == 0 || i + 1 == keys.size()) {
+      check_against(index, expected);
+      if (testing::Test::HasFatalFailure()) return;
+    }
+  }
+  EXPECT_EQ(node_allocations::count(), expected.size());
+  EXPECT_EQ(index.find(guid{}), expected.count(stream_bytes{}) ? expected[stream_bytes{}] : nullptr);
+  check_teardown(index, expected.size());
+}
+
+// Bytes drawn from `alphabet`, so that long shared prefixes and the bytes
+// either side of the sign bit come up often.
+std::vector<stream_bytes> random_keys(std::size_t count, std::uint32_t seed, const std::vector<std::uint8_t>& alphabet) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::vector<stream_bytes> keys(count);
+  for (auto& key : keys)
+    for (auto& byte : key) byte = alphabet[pick(random)];
+  return keys;
+}
+
+std::vector<std::uint8_t> all_bytes() {
+  std::vector<std::uint8_t> alphabet(256);
+  for (int i = 0; i < 256; ++i) alphabet[i] = static_cast<std::uint8_t>(i);
+  return alphabet;
+}
+
+#ifdef _WIN32
+constexpr std::size_t large_tree = 30000;  // every process start and check costs more under Wine
+#else
+constexpr std::size_t large_tree = 100000;
+#endif
+
+TEST(VariableIndex, RandomKeysMatchOrderedMap) { insert_and_check(random_keys(large_tree, 1, all_bytes())); }
+
+TEST(VariableIndex, KeysWithSharedPrefixesOrderByUnsignedStreamBytes) {
+  // Few distinct bytes: repeats (replacements) and keys that first differ deep
+  // inside data4, or in the high byte of data1 between 0x7F and 0x80.
+  insert_and_check(random_keys(3000, 2, {0x00, 0x01, 0x7F, 0x80, 0xFF}));
+  std::vector<stream_bytes> one_byte_apart;
+  for (int position = 0; position < 16; ++position)
+    for (std::uint8_t value : {0x80, 0x7F, 0x01, 0xFF, 0x00}) {
+      stream_bytes key{};
+      key[position] = value;
+      one_byte_apart.push_back(key);
+    }
+  insert_and_check(one_byte_apart);
+}
+
+TEST(VariableIndex, SortedAndZigzagSequencesStayBalanced) {
+  auto keys = random_keys(large_tree / 4, 3, all_bytes());
+  std::sort(keys.begin(), keys.end());
+  insert_and_check(keys);
+  std::reverse(keys.begin(), keys.end());
+  insert_and_check(keys);
+  std::vector<stream_bytes> zigzag;
+  for (std::size_t low = 0, high = keys.size() - 1; low <= high; ++low, --high) {
+    zigzag.push_back(keys[low]);
+    if (low != high) zigzag.push_back(keys[high]);
+  }
+  insert_and_check(zigzag);
+}
+
+TEST(VariableIndex, EqualKeyTakesTheLatestValueWithoutANewNode) {
+  // A small pool inserted many times over: most insertions are replacements.
+  auto pool = random_keys(200, 4, all_bytes());
+  std::mt19937 random(5);
+  std::vector<stream_bytes> keys(20000);
+  for (auto& key : keys) key = pool[random() % pool.size()];
+  insert_and_check(keys, 97);
+}
+
+TEST(VariableIndex, FailedAllocationLeavesTheTreeAsItWas) {
+  auto keys = random_keys(64, 6, all_bytes());
+  value_pool values(keys.size() + 1);
+  variable_index index;
+  oracle expected;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    index.insert(guid_of(keys[i]), values[i]);
+    expected[keys[i]] = values[i];
+  }
+  node_allocations::reset();
+  node_allocations::fail_after(0);
+  stream_bytes absent = keys[0];
+  absent[15] ^= 1;
+  EXPECT_THROW(index.insert(guid_of(absent), values[keys.size()]), std::bad_alloc);
+  // A replacement allocates nothing, so it still succeeds.
+  index.insert(guid_of(keys[3]), values[keys.size()]);
+  expected[keys[3]] = values[keys.size()];
+  node_allocations::reset();
+  check_against(index, expected);
+  EXPECT_EQ(index.find(guid_of(absent)), nullptr);
+  check_teardown(index, expected.size());
+}
+
+TEST(VariableIndex, EmptyIndexFindsNothingAndTearsDownTwice) {
+  variable_index index;
+  EXPECT_EQ(index.find(guid{}), nullptr);
+  index.tear_down();
+  value_pool values(1);
+  index.insert(guid{}, values[0]);
+  EXPECT_EQ(index.find(guid{}), values[0]);
+  EXPECT_EQ(index.root()->next_node(), nullptr);
+  EXPECT_EQ(index.root()->previous_node(), nullptr);
+  check_teardown(index, 1);
+  index.tear_down();
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+// What the reader prints for a player state: one line (without the line
+// break) of JSON or an XEP-0118 User Tune payload. Both are pure ASCII for any
+// field bytes, so they survive every console code page and pipe: invalid UTF-8
+// becomes U+FFFD and everything outside printable ASCII is escaped.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tools/reader/decoder.h"
+
+namespace reader {
+
+enum class output_format { json, tune };
+
+// {"state":"playing","fields":[["title","Song"],...],"length":215}, or
+// {"state":"stopped"}, {"state":"none"}, {"state":"absent"}. The length is an
+// integer within the 64-bit range and the nearest double beyond it, which is
+// exact for every length the player can publish (it prints a double).
+std::string json_line(const now_playing& state);
+
+// <tune xmlns='http://jabber.org/protocol/tune'>...</tune> with artist, length,
+// rating, source (album), title, track (tracknumber) and uri, each where the
+// first field of that name (any letter case) is not empty and, for length and
+// rating, where the value fits the element (1..65535 seconds, 1..10). Any other
+// state, or no element to give, yields the empty <tune .../>.
+std::string tune_payload(const now_playing& state);
+
+std::string render(const now_playing& state, output_format format);
+
+// The text with each maximal ill-formed UTF-8 subsequence replaced by U+FFFD.
+std::string repair_utf8(std::string_view text);
+
+}  // namespace reader
