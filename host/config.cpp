@@ -64,7 +64,7 @@ void byte_buffer::set_size(std::uint32_t size) {
 void byte_buffer::free() noexcept {
   size_ = 0;
   capacity_ = 0;
-  pfc::reallocate(std::exchange(data_, nullptr), 0);
+  if (data_) pfc::reallocate(std::exchange(data_, nullptr), 0);
 }
 
 void buffer_writer::write_bytes(const void* source, std::uint32_t count, abort_signal& abort) {

@@ -13,6 +13,11 @@ namespace {
 initquit_factory_t<initquit_tutorial1> initquit_factory;
 service_factory_single_t<componentversion_myimpl> componentversion_factory;
 
+#if defined(_WIN32) && !defined(_WIN64)
+// Table, next_factory, class_guid, the embedded service's table: four words.
+static_assert(sizeof(initquit_factory) == 16 && sizeof(componentversion_factory) == 16);
+#endif
+
 // Before the player's first call into the module.
 const bool signal_translation_installed = (install_signal_translation(), true);
 

@@ -1,5 +1,6 @@
 #include "support/strings.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -82,7 +83,7 @@ void string8_t<Policy>::make_room(std::size_t required) {
 template <class Policy>
 void string8_t<Policy>::append_bytes(const char* bytes, std::size_t count) {
   make_room(checked_sum(length_ + 1, count));
-  std::memcpy(storage_ + length_, bytes, count);
+  std::copy_n(bytes, count, storage_ + length_);
   length_ += count;
   storage_[length_] = 0;
 }
@@ -114,7 +115,7 @@ void string8_t<Policy>::set_text(const char* text, std::size_t limit) {
   }
   const std::size_t count = bounded_length(text, limit);
   make_room(checked_sum(count, 1));
-  std::memcpy(storage_, text, count);
+  std::copy_n(text, count, storage_);
   length_ = count;
   storage_[length_] = 0;
 }
@@ -173,7 +174,7 @@ void text_buffer::assign_text(const char* text) {
   const std::size_t length = std::strlen(text);
   pfc::resize_storage(storage_, allocated_size_, length + 1);
   storage_size_ = length + 1;
-  std::memcpy(storage_, text, length);
+  std::copy_n(text, length, storage_);
   storage_[length] = 0;
 }
 

@@ -141,4 +141,3 @@ class text_buffer {
   std::size_t storage_size_ = 0;
   std::size_t allocated_size_ = 0;
 };
-

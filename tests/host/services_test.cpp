@@ -23,7 +23,7 @@ TEST(static_service, counting_does_nothing_however_often_it_is_called) {
 }
 
 TEST(static_service, query_answers_only_for_its_own_interface_class) {
-  counted_service<console_sink> previous;
+  test_console_sink previous;
   service_ref out;
   previous.add_reference();
   out.attach(&previous);
@@ -55,7 +55,7 @@ TEST(factory_list, create_instance_releases_what_the_holder_had_and_hands_out_th
     ASSERT_TRUE(out);
     service_base* singleton = out.get();
 
-    counted_service<console_sink> other;
+    test_console_sink other;
     other.add_reference();
     out.attach(&other);
     factory->create_instance(&out);

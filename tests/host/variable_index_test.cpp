@@ -8,6 +8,7 @@
 #include <map>
 #include <new>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "host/config.h"
@@ -47,18 +48,27 @@ struct value_pool {
 
 using oracle = std::map<stream_bytes, loadable_variable*>;
 
+// Collects the first broken property instead of asserting per node, which
+// would cost more than the tree itself.
+struct findings {
+  std::string first;
+  void expect(bool holds, const char* what) {
+    if (!holds && first.empty()) first = what;
+  }
+};
+
 // Checks links, heights, balance and that `node` has exactly one holder;
 // returns the node's height plus one.
-std::uint32_t check_subtree(index_node* node, index_node* parent, std::size_t& nodes) {
+std::uint32_t check_subtree(index_node* node, index_node* parent, std::size_t& nodes, findings& found) {
   if (!node) return 0;
   ++nodes;
-  EXPECT_EQ(node->parent, parent);
+  found.expect(node->parent == parent, "parent link");
   node->add_reference();
-  EXPECT_EQ(node->release(), 1);
-  const std::uint32_t smaller = check_subtree(node->smaller.get(), node, nodes);
-  const std::uint32_t larger = check_subtree(node->larger.get(), node, nodes);
-  EXPECT_EQ(node->height, std::max(smaller, larger));
-  EXPECT_LE(std::max(smaller, larger) - std::min(smaller, larger), 1u);
+  found.expect(node->release() == 1, "a count other than the one holder");
+  const std::uint32_t smaller = check_subtree(node->smaller.get(), node, nodes, found);
+  const std::uint32_t larger = check_subtree(node->larger.get(), node, nodes, found);
+  found.expect(node->height == std::max(smaller, larger), "height");
+  found.expect(std::max(smaller, larger) - std::min(smaller, larger) <= 1, "balance");
   return node->height + 1;
 }
 
@@ -68,26 +78,27 @@ index_node* extreme(index_node* node, counted_ref<index_node> index_node::*side)
 }
 
 void check_against(const variable_index& index, const oracle& expected) {
+  findings found;
   std::size_t nodes = 0;
-  check_subtree(index.root(), nullptr, nodes);
-  ASSERT_EQ(nodes, expected.size());
+  check_subtree(index.root(), nullptr, nodes, found);
+  found.expect(nodes == expected.size(), "node count");
 
   auto forward = expected.begin();
-  for (index_node* node = extreme(index.root(), &index_node::smaller); node; node = node->next_node(), ++forward) {
-    ASSERT_NE(forward, expected.end());
-    ASSERT_EQ(bytes_of(node->key), forward->first);
-    ASSERT_EQ(node->value, forward->second);
+  for (index_node* node = extreme(index.root(), &index_node::smaller); node && forward != expected.end();
+       node = node->next_node(), ++forward) {
+    found.expect(bytes_of(node->key) == forward->first && node->value == forward->second, "next_node walk");
   }
-  ASSERT_EQ(forward, expected.end());
+  found.expect(forward == expected.end(), "next_node walk length");
 
   auto backward = expected.rbegin();
-  for (index_node* node = extreme(index.root(), &index_node::larger); node; node = node->previous_node(), ++backward) {
-    ASSERT_NE(backward, expected.rend());
-    ASSERT_EQ(bytes_of(node->key), backward->first);
+  for (index_node* node = extreme(index.root(), &index_node::larger); node && backward != expected.rend();
+       node = node->previous_node(), ++backward) {
+    found.expect(bytes_of(node->key) == backward->first, "previous_node walk");
   }
-  ASSERT_EQ(backward, expected.rend());
+  found.expect(backward == expected.rend(), "previous_node walk length");
 
-  for (const auto& [key, value] : expected) ASSERT_EQ(index.find(guid_of(key)), value);
+  for (const auto& [key, value] : expected) found.expect(index.find(guid_of(key)) == value, "find");
+  ASSERT_EQ(found.first, "") << "after " << expected.size() << " keys";
 }
 
 // Takes a reference on every node, tears the index down, and checks that each
@@ -101,25 +112,27 @@ void check_teardown(variable_index& index, std::size_t expected_nodes) {
   ASSERT_EQ(held.size(), expected_nodes);
   index.tear_down();
   EXPECT_EQ(index.root(), nullptr);
+  findings found;
   for (index_node* node : held) {
-    EXPECT_FALSE(node->smaller);
-    EXPECT_FALSE(node->larger);
-    EXPECT_EQ(node->parent, nullptr);
-    EXPECT_EQ(node->height, 0u);
-    EXPECT_EQ(node->release(), 0);
+    found.expect(!node->smaller && !node->larger && !node->parent && node->height == 0, "a node left linked");
+    found.expect(node->release() == 0, "a count left besides the test's");
   }
+  EXPECT_EQ(found.first, "");
 }
 
-// Full checks while the tree is small, then every `stride` insertions.
-void insert_and_check(const std::vector<stream_bytes>& keys, std::size_t stride = 997) {
+// Full checks after every insertion while the tree is small, then after
+// insertions spaced geometrically, so the checks cost a few times the tree.
+void insert_and_check(const std::vector<stream_bytes>& keys) {
   node_allocations::reset();
   value_pool values(keys.size());
   variable_index index;
   oracle expected;
+  std::size_t next_check = 512;
   for (std::size_t i = 0; i < keys.size(); ++i) {
     index.insert(guid_of(keys[i]), values[i]);
     expected[keys[i]] = values[i];
-    if (i < 512 || i % stride == 0 || i + 1 == keys.size()) {
+    if (i < 512 || i == next_check || i + 1 == keys.size()) {
+      if (i == next_check) next_check += next_check / 4;
       check_against(index, expected);
       if (testing::Test::HasFatalFailure()) return;
     }
@@ -188,7 +201,7 @@ TEST(VariableIndex, EqualKeyTakesTheLatestValueWithoutANewNode) {
   std::mt19937 random(5);
   std::vector<stream_bytes> keys(20000);
   for (auto& key : keys) key = pool[random() % pool.size()];
-  insert_and_check(keys, 97);
+  insert_and_check(keys);
 }
 
 TEST(VariableIndex, FailedAllocationLeavesTheTreeAsItWas) {

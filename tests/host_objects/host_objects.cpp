@@ -54,14 +54,14 @@ void test_host_api::count_call(call which) {
   failures_[slot].check(calls_[slot]++);
 }
 
-test_host_api::service_class& test_host_api::class_for(const guid& id) {
-  for (service_class& known : classes_) {
+test_host_api::registered_class& test_host_api::class_for(const guid& id) {
+  for (registered_class& known : classes_) {
     if (known.id == id) return known;
   }
-  return classes_.emplace_back(service_class{id, {}});
+  return classes_.emplace_back(registered_class{id, {}});
 }
 
-test_host_api::service_class& test_host_api::class_at(service_class_handle handle) {
+test_host_api::registered_class& test_host_api::class_at(service_class_handle handle) {
   if (handle == 0 || handle > classes_.size()) unexpected_call("unknown service class handle");
   return classes_[handle - 1];
 }
@@ -69,13 +69,13 @@ test_host_api::service_class& test_host_api::class_at(service_class_handle handl
 // Any class can be looked up; one nobody registered simply has no instances.
 service_class_handle test_host_api::find_service_class(const guid* class_id) {
   count_call(call::find_service_class);
-  const service_class& found = class_for(*class_id);
+  const registered_class& found = class_for(*class_id);
   return static_cast<service_class_handle>(&found - classes_.data() + 1);
 }
 
 bool test_host_api::create_service_instance(service_ref* out, service_class_handle service_class, std::uint32_t index) {
   count_call(call::create_service_instance);
-  const service_class& found = class_at(service_class);
+  const registered_class& found = class_at(service_class);
   if (index >= found.instances.size() || found.answer == creation::refused) return false;
   found.instances[index]->add_reference();
   out->attach(found.instances[index]);

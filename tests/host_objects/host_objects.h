@@ -94,16 +94,16 @@ class test_host_api final : public host_api {
   std::uint32_t count_service_instances(service_class_handle service_class) override;
 
  private:
-  struct service_class {
+  struct registered_class {
     guid id;
     std::vector<service_base*> instances;
     creation answer = creation::normal;
   };
-  service_class& class_for(const guid& id);
-  service_class& class_at(service_class_handle handle);
+  registered_class& class_for(const guid& id);
+  registered_class& class_at(service_class_handle handle);
   void count_call(call which);
 
-  std::vector<service_class> classes_;  // handle = position + 1
+  std::vector<registered_class> classes_;  // handle = position + 1
   std::size_t calls_[3] = {};
   planned_failure failures_[3];
 };

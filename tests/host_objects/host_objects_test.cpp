@@ -127,7 +127,9 @@ TEST(TestHostApi, CreationCanDisagreeWithTheCountOrFail) {
   held.reset();
   EXPECT_EQ(registry.balance(), 0);
 
-  api.fail_call(test_host_api::call::count_service_instances, 1, std::make_exception_ptr(pfc::exception_overflow()));
+  // Calls are numbered from the first ever made: one count call was made above.
+  ASSERT_EQ(api.calls(test_host_api::call::count_service_instances), 1u);
+  api.fail_call(test_host_api::call::count_service_instances, 2, std::make_exception_ptr(pfc::exception_overflow()));
   EXPECT_NO_THROW(api.count_service_instances(handle));
   EXPECT_THROW(api.count_service_instances(handle), pfc::exception_overflow);
   EXPECT_NO_THROW(api.count_service_instances(handle));

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/host_objects/host_objects.h"
 #include "tests/publisher/record_reader.h"

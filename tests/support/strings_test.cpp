@@ -1,4 +1,6 @@
 // Strings on the real heap (support/heap.cpp).
+#include "support/strings.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -6,8 +8,6 @@
 #include <cstring>
 #include <string>
 #include <tuple>
-
-#include "support/strings.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // A refused request must come back as null, as it does on Windows.
@@ -171,7 +171,9 @@ TEST(FastAggressiveString, AllocatesPowersOfTwoThatNeverShrink) {
     s.append_text("x", infinite_size);
     EXPECT_EQ(s.allocated_size(), expected);
     EXPECT_EQ(s.storage_size(), s.text_length() + 1);
-    if (expected == allocated) EXPECT_EQ(s.text_pointer(), block);  // no move while it fits
+    if (expected == allocated) {
+      EXPECT_EQ(s.text_pointer(), block);  // no move while it fits
+    }
     block = s.text_pointer();
     allocated = expected;
   }

@@ -75,13 +75,18 @@ class record_parser {
     while (pos_ < title_.size()) {
       ++entry_;
       last_entry_start = pos_;
-      std::optional<std::string> name = piece(name_faults);
-      if (!name) return error_;
+      // Separators are checked before the pieces are decoded, so that a cut
+      // title is reported as such.
+      if (!scan_piece(name_faults)) return error_;
       if (!at(':')) return fail(pos_, "missing ':' after the name");
+      const std::size_t name_end = pos_;
       last_value_start = ++pos_;
-      std::optional<std::string> value = piece(value_faults);
-      if (!value) return error_;
+      if (!scan_piece(value_faults)) return error_;
       if (!at(';')) return fail(pos_, "missing ';' after the value");
+      std::optional<std::string> name = decode_piece(last_entry_start, name_end, name_faults);
+      if (!name) return error_;
+      std::optional<std::string> value = decode_piece(last_value_start, pos_, value_faults);
+      if (!value) return error_;
       ++pos_;
       record.fields.emplace_back(std::move(*name), std::move(*value));
     }
@@ -105,32 +110,39 @@ class record_parser {
     return error_;
   }
 
-  // Decodes the base64 piece from pos_ up to the next ':' or ';' or the end,
-  // where pos_ is left. Returns its bytes without the terminating zero.
-  std::optional<std::string> piece(const piece_faults& faults) {
-    const std::size_t begin = pos_;
+  // Moves pos_ over the characters of a piece up to the next ':' or ';' or
+  // the end; false on a character that cannot be in a base64 piece there.
+  bool scan_piece(const piece_faults& faults) {
     std::size_t padding_start = std::string_view::npos;
     for (; pos_ < title_.size() && title_[pos_] != ':' && title_[pos_] != ';'; ++pos_) {
       if (title_[pos_] == '=') {
         if (padding_start == std::string_view::npos) padding_start = pos_;
       } else if (sextet(title_[pos_]) == not_base64) {
-        return failed(pos_, faults.invalid_character);
+        fail(pos_, faults.invalid_character);
+        return false;
       } else if (padding_start != std::string_view::npos) {
-        return failed(padding_start, faults.misplaced_padding);
+        fail(padding_start, faults.misplaced_padding);
+        return false;
       }
     }
-    const std::size_t size = pos_ - begin;
+    return true;
+  }
+
+  // Decodes the scanned piece [begin, end) and returns its bytes without the
+  // terminating zero.
+  std::optional<std::string> decode_piece(std::size_t begin, std::size_t end, const piece_faults& faults) {
+    const std::size_t size = end - begin;
     if (size == 0) return failed(begin, faults.empty);
     if (size % 4 != 0) return failed(begin, faults.bad_size);
-    if (padding_start != std::string_view::npos && pos_ - padding_start > 2) {
-      return failed(padding_start, faults.misplaced_padding);
-    }
+    std::size_t padding = 0;
+    while (padding < size && title_[end - 1 - padding] == '=') ++padding;
+    if (padding > 2) return failed(end - padding, faults.misplaced_padding);
 
     // '=' occurs only as the last one or two characters, so every group
     // starts with two data characters.
     std::string bytes;
     bytes.reserve(size / 4 * 3);
-    for (std::size_t group = begin; group < pos_; group += 4) {
+    for (std::size_t group = begin; group < end; group += 4) {
       const int a = sextet(title_[group]), b = sextet(title_[group + 1]);
       bytes += static_cast<char>(a << 2 | b >> 4);
       if (title_[group + 2] == '=') {
@@ -154,7 +166,7 @@ class record_parser {
     return bytes;
   }
 
-  std::nullopt_t failed(std::size_t offset, const char* what) {
+  std::optional<std::string> failed(std::size_t offset, const char* what) {
     fail(offset, what);
     return std::nullopt;
   }

@@ -1,0 +1,94 @@
+// Builds a now-playing record from arbitrary track information (names, values,
+// lookups that miss, any length including NaN and infinities) and reads it back:
+// the record must be plain ASCII from the base64 alphabet and ":;=", hold one
+// entry per field and the length entry, and decode to what was published.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "publisher/record.h"
+#include "tests/host_objects/host_objects.h"
+#include "tests/publisher/record_reader.h"
+
+namespace {
+
+void require(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "record_fuzzer: %s\n", what);
+  std::abort();
+}
+
+// What the player hands out: text up to its first zero byte.
+std::string_view as_text(const std::string& bytes) { return bytes.c_str(); }
+
+// The first value of the first field the lookup finds under `name`, else empty.
+std::string_view expected_value(const std::vector<test_field>& fields, std::string_view name) {
+  for (const test_field& field : fields) {
+    if (field.found_by_name && as_text(field.name) == name) {
+      return field.values.empty() ? std::string_view() : as_text(field.values[0]);
+    }
+  }
+  return {};
+}
+
+std::string expected_length(double seconds) {
+  if (!std::isfinite(seconds)) return "0";
+  char text[400];  // room for any double in fixed notation
+  const int written = std::snprintf(text, sizeof text, "%.0f", seconds);
+  return written > 0 && written <= 254 ? text : "0";
+}
+
+bool in_record_alphabet(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::strchr("+/=:;", c) != nullptr;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider input(data, size);
+  const auto length_bits = input.ConsumeIntegral<std::uint64_t>();
+  double length_seconds;
+  std::memcpy(&length_seconds, &length_bits, sizeof length_seconds);
+  std::vector<test_field> fields(input.ConsumeIntegralInRange<std::size_t>(0, 12));
+  for (test_field& field : fields) {
+    field.found_by_name = input.ConsumeIntegralInRange(0, 7) != 0;
+    field.values.resize(input.ConsumeIntegralInRange(0, 3));
+    field.name = input.ConsumeRandomLengthString(64);
+    for (std::string& value : field.values) value = input.ConsumeRandomLengthString(600);
+  }
+  const test_track_info info(fields, length_seconds);
+
+  constexpr char previous[] = "previous";
+  pfc::string8_fast record;
+  record.set_text(previous, pfc::infinite_size);
+  if (!build_now_playing_record(info, record)) {
+    require(fields.empty(), "no record for information with fields");
+    require(std::strcmp(record.text_pointer(), previous) == 0, "string changed without a record");
+    return 0;
+  }
+  require(!fields.empty(), "a record for information without fields");
+
+  const std::string_view text(record.text_pointer(), record.text_length());
+  require(std::strlen(record.text_pointer()) == text.size(), "zero byte inside the record");
+  for (const char c : text) require(in_record_alphabet(c), "character outside the record alphabet");
+
+  const auto entries = record_reader::read_record(text);
+  require(entries.has_value(), "record does not split into entries");
+  require(entries->size() == fields.size() + 1, "one entry per field and the length expected");
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string_view name = as_text(fields[i].name);
+    require((*entries)[i].name == name, "name differs");
+    require((*entries)[i].value == expected_value(fields, name), "value differs");
+  }
+  require(entries->back().name == "length", "last entry is not the length");
+  require(entries->back().value == expected_length(length_seconds), "length text differs");
+  return 0;
+}
