@@ -33,9 +33,7 @@ void planned_failure::check(std::size_t call) const {
   if (error_ && call == call_) std::rethrow_exception(error_);
 }
 
-std::exception_ptr truncation_error() {
-  return std::make_exception_ptr(foobar2000_io::exception_io_data_truncation());
-}
+std::exception_ptr truncation_error() { return std::make_exception_ptr(foobar2000_io::exception_io_data_truncation()); }
 
 // --- test_host_api ---
 

@@ -215,7 +215,9 @@ class stream_recorder {
  public:
   const std::vector<stream_call>& calls() const { return calls_; }
   // The `nth` call (from 0) raises `error` before any byte moves.
-  void fail_call(std::size_t nth, std::exception_ptr error = truncation_error()) { failure_.plan(nth, std::move(error)); }
+  void fail_call(std::size_t nth, std::exception_ptr error = truncation_error()) {
+    failure_.plan(nth, std::move(error));
+  }
 
  protected:
   void record(stream_operation operation, std::uint64_t count, const abort_signal& abort);

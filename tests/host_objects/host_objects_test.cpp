@@ -64,11 +64,8 @@ TEST(TestWritableStream, AppendsAndFailsTheChosenCall) {
 }
 
 TEST(TestTrackInfo, FindFieldMatchesWholeNamesWithinTheLength) {
-  const test_track_info info({{"artist", {"A"}},
-                              {"Artist", {"B"}},
-                              {"hidden", {"C"}, false},
-                              {"artist", {"D"}},
-                              {"hidden", {"E"}}});
+  const test_track_info info(
+      {{"artist", {"A"}}, {"Artist", {"B"}}, {"hidden", {"C"}, false}, {"artist", {"D"}}, {"hidden", {"E"}}});
   EXPECT_EQ(info.find_field("artist", track_info::no_field), 0u);
   EXPECT_EQ(info.find_field("Artist", track_info::no_field), 1u);
   EXPECT_EQ(info.find_field("artists", 6), 0u);

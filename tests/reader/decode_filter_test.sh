@@ -14,8 +14,8 @@ check() {  # name expected actual
 record='dGl0bGUA:U29uZwA=;YXJ0aXN0AA==:QmFuZAA=;bGVuZ3RoAA==:MjE1AA==;'
 input=$(printf '%s\r\n%s\n\n%s\n%s\n%s' "$record" 'STOP' 'dGl0bGUA:U29uZwA=' 'STOP' "$record")
 
-out=$(printf '%s' "$input" | "$decode" 2>/tmp/vek-decode-err.$$); status=$?
-err=$(cat /tmp/vek-decode-err.$$); rm -f /tmp/vek-decode-err.$$
+out=$(printf '%s' "$input" | "$decode" 2>"$errfile"); status=$?
+err=$(cat "$errfile"); rm -f "$errfile"
 check "json lines" '{"state":"playing","fields":[["title","Song"],["artist","Band"]],"length":215}
 {"state":"stopped"}
 {"state":"none"}

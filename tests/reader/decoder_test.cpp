@@ -53,7 +53,7 @@ TEST(title_decoder, round_trips_awkward_fields) {
   std::string every_byte;
   for (int b = 1; b < 256; ++b) every_byte += static_cast<char>(b);
   const std::vector<field_list> records = {
-      {},  // a length entry alone
+      {},                                                             // a length entry alone
       {{"", ""}, {"a", "ab"}, {"abc", "abcd"}, {"abcde", "abcdef"}},  // every padding case
       {{"x:y;z=", "a:b;c==;"}, {"title", "Grüße, 東京 🎵"}, {"length", "not the last"}},
       {{"bytes", every_byte}, {"ARTIST", "Band"}, {"artist", "Other"}},
@@ -78,7 +78,7 @@ struct malformed_case {
 };
 
 TEST(title_decoder, names_the_fault_and_its_byte_in_malformed_titles) {
-  const std::string title = title_entry("title", "Song");  // 18 bytes, value from byte 9
+  const std::string title = title_entry("title", "Song");   // 18 bytes, value from byte 9
   const std::string length = title_entry("length", "215");  // 22 bytes, value from byte 13
   const std::vector<malformed_case> cases = {
       {"dGl0bGUA", 8, 1, "missing ':' after the name"},
@@ -110,7 +110,8 @@ TEST(title_decoder, names_the_fault_and_its_byte_in_malformed_titles) {
     EXPECT_EQ(error.entry, c.entry) << c.title.substr(0, 80);
     EXPECT_EQ(std::string_view(error.what), c.what) << c.title.substr(0, 80);
   }
-  for (std::string_view bad : {"", "abc", "+5", "05", "-05", " 5", "5 ", "5.0", "1e3", "-", "--5", "inf", "-nan(ind)"}) {
+  for (std::string_view bad :
+       {"", "abc", "+5", "05", "-05", " 5", "5 ", "5.0", "1e3", "-", "--5", "inf", "-nan(ind)"}) {
     const decode_error error = failure(title + title_entry("length", bad));
     EXPECT_EQ(error.offset, 18 + 13) << bad;
     EXPECT_EQ(std::string_view(error.what).substr(0, 32), "the length is not a whole number") << bad;

@@ -33,10 +33,13 @@ bool printable_ascii(std::string_view line) {
 // Ill-formed UTF-8 next to its repair: one U+FFFD per maximal subpart.
 const std::pair<std::string_view, std::string_view> utf8_repairs[] = {
     {"\x80", "\uFFFD"},
-    {"a\xE2\x82", "a\uFFFD"},                        // cut three-byte sequence
-    {"\xE2\x82" "a", "\uFFFD" "a"},
-    {"\xC0\xAF", "\uFFFD\uFFFD"},                    // overlong
-    {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},          // surrogate
+    {"a\xE2\x82", "a\uFFFD"},  // cut three-byte sequence
+    {"\xE2\x82"
+     "a",
+     "\uFFFD"
+     "a"},
+    {"\xC0\xAF", "\uFFFD\uFFFD"},                      // overlong
+    {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},            // surrogate
     {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
     {"\xF0\x9F\x8E", "\uFFFD"},
     {"\xFF\xFE", "\uFFFD\uFFFD"},
@@ -57,8 +60,9 @@ TEST(reader_output, prints_each_state_as_one_json_object) {
 }
 
 TEST(reader_output, json_escapes_awkward_text_into_ascii) {
-  EXPECT_EQ(json_line(playing({{"q\"b\\", "a\x01\n\t\x7F"}, {"caf\xC3\xA9", "\xF0\x9F\x8E\xB5"}}, "-17")),
-            R"({"state":"playing","fields":[["q\"b\\","a\u0001\n\t\u007f"],["caf\u00e9","\ud83c\udfb5"]],"length":-17})");
+  EXPECT_EQ(
+      json_line(playing({{"q\"b\\", "a\x01\n\t\x7F"}, {"caf\xC3\xA9", "\xF0\x9F\x8E\xB5"}}, "-17")),
+      R"({"state":"playing","fields":[["q\"b\\","a\u0001\n\t\u007f"],["caf\u00e9","\ud83c\udfb5"]],"length":-17})");
   for (const auto& [broken, repaired] : utf8_repairs) {
     const std::string line = json_line(playing({{std::string(broken), "<&>"}}));
     ASSERT_TRUE(printable_ascii(line)) << line;
@@ -68,7 +72,9 @@ TEST(reader_output, json_escapes_awkward_text_into_ascii) {
 }
 
 TEST(reader_output, json_length_is_a_number_of_any_size) {
-  auto length_of = [](std::string length) { return nlohmann::json::parse(json_line(playing({}, std::move(length))))["length"]; };
+  auto length_of = [](std::string length) {
+    return nlohmann::json::parse(json_line(playing({}, std::move(length))))["length"];
+  };
   EXPECT_EQ(length_of("9223372036854775807"), INT64_MAX);
   EXPECT_EQ(length_of("-9223372036854775808"), INT64_MIN);
   const auto beyond = length_of("18446744073709551616");  // 2^64, exactly a double

@@ -45,11 +45,16 @@ inline std::optional<std::string> tune_text(std::string_view text) {
     if (semicolon == std::string_view::npos) return std::nullopt;
     const std::string_view name = text.substr(1, semicolon - 1);
     text.remove_prefix(semicolon + 1);
-    if (name == "lt") out += '<';
-    else if (name == "gt") out += '>';
-    else if (name == "amp") out += '&';
-    else if (name == "apos") out += '\'';
-    else if (name == "quot") out += '"';
+    if (name == "lt")
+      out += '<';
+    else if (name == "gt")
+      out += '>';
+    else if (name == "amp")
+      out += '&';
+    else if (name == "apos")
+      out += '\'';
+    else if (name == "quot")
+      out += '"';
     else {
       std::uint32_t code = 0;
       if (name.size() < 3 || name.size() > 8 || name.substr(0, 2) != "#x") return std::nullopt;

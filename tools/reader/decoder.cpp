@@ -16,7 +16,8 @@ constexpr std::array<signed char, 256> sextets = [] {
   std::array<signed char, 256> table{};
   table.fill(not_base64);
   constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  for (std::size_t i = 0; i < alphabet.size(); ++i) table[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+  for (std::size_t i = 0; i < alphabet.size(); ++i)
+    table[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
   return table;
 }();
 

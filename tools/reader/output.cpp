@@ -123,10 +123,10 @@ void append_xml_text(std::string& out, std::string_view text) {
       continue;
     }
     std::array<char, 8> hex;
-    const auto end = std::to_chars(hex.data(), hex.data() + hex.size(),
-                                   static_cast<std::uint32_t>(is_xml_char(c.value) ? c.value : replacement_character),
-                                   16)
-                         .ptr;
+    const auto end =
+        std::to_chars(hex.data(), hex.data() + hex.size(),
+                      static_cast<std::uint32_t>(is_xml_char(c.value) ? c.value : replacement_character), 16)
+            .ptr;
     out += "&#x";
     out.append(hex.data(), end);
     out += ';';

@@ -79,33 +79,27 @@ int main(int argc, char** argv) {
   }
   SetConsoleCtrlHandler(on_console_event, TRUE);
 
-  title_reader reader_window;
+  title_reader player_window;
   std::optional<std::string> last_title;  // nothing: no window
   std::string last_line;
-  bool first = true;
   int status = 0;
-  for (;;) {
-    const std::optional<std::string_view> title = reader_window.read();
+  for (bool first = true; !InterlockedCompareExchange(&interrupted, 0, 0); first = false) {
+    const std::optional<std::string_view> title = player_window.read();
     if (first || title.has_value() != last_title.has_value() || (title && *title != *last_title)) {
-      first = false;
       last_title = title ? std::optional<std::string>(*title) : std::nullopt;
       const reader::decode_result decoded =
-          title ? reader::decode_title(*title) : reader::decode_result(reader::now_playing{reader::player_state::absent});
+          title ? reader::decode_title(*title) : reader::now_playing{reader::player_state::absent, {}, {}};
       if (const auto* error = std::get_if<reader::decode_error>(&decoded)) {
         std::fprintf(stderr, "vek-ipc-read: undecodable title: %s\n", reader::describe(*error).c_str());
         std::fflush(stderr);
         status = 1;
-      } else {
-        std::string line = reader::render(std::get<reader::now_playing>(decoded), format);
-        if (line != last_line) {
-          if (!print_line(line)) return 1;
-          last_line = std::move(line);
-        }
+      } else if (std::string line = reader::render(std::get<reader::now_playing>(decoded), format); line != last_line) {
+        if (!print_line(line)) return 1;
+        last_line = std::move(line);
       }
     }
     if (!watch) return status;
-    if (InterlockedCompareExchange(&interrupted, 0, 0)) return 0;
     Sleep(poll_interval_ms);
-    if (InterlockedCompareExchange(&interrupted, 0, 0)) return 0;
   }
+  return 0;
 }
