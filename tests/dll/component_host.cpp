@@ -48,33 +48,44 @@ void* loaded_component::service(const guid& class_id) const {
   return nullptr;
 }
 
-std::string read_title_from_another_process() {
+process_result run_sibling(const wchar_t* program, const std::wstring& arguments) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
-  CreatePipe(&read_end, &write_end, &inherit, 0);
+  process_result result;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
+    ADD_FAILURE() << "CreatePipe failed: " << GetLastError();
+    return result;
+  }
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = write_end;
   startup.hStdError = write_end;
   PROCESS_INFORMATION process{};
-  std::wstring command = L"\"" + sibling_path(L"title_reader.exe") + L"\"";
-  std::string output;
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    ADD_FAILURE() << "cannot start title_reader.exe: " << GetLastError();
-    CloseHandle(write_end);
-    CloseHandle(read_end);
-    return output;
-  }
+  std::wstring command = L"\"" + sibling_path(program) + L"\" " + arguments;
+  const bool started =
+      CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
   CloseHandle(write_end);
+  if (!started) {
+    ADD_FAILURE() << "cannot start a sibling program: " << GetLastError();
+    CloseHandle(read_end);
+    return result;
+  }
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got) output.append(buffer, got);
+  while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got) result.output.append(buffer, got);
   WaitForSingleObject(process.hProcess, INFINITE);
+  GetExitCodeProcess(process.hProcess, &result.exit_code);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   CloseHandle(read_end);
+  return result;
+}
+
+std::string read_title_from_another_process() {
+  std::string output = run_sibling(L"title_reader.exe").output;
   if (!output.empty() && output.back() == '\n') output.pop_back();
   return output;
 }

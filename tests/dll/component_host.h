@@ -42,6 +42,13 @@ class loaded_component {
   void* client_ = nullptr;
 };
 
+struct process_result {
+  DWORD exit_code = 0;
+  std::string output;  // standard output and error together
+};
+// Runs a program that sits beside the test program and waits for it.
+process_result run_sibling(const wchar_t* program, const std::wstring& arguments = {});
+
 // Reads the IPC window's title from another process (title_reader.exe):
 // "window: <title>" or "no window".
 std::string read_title_from_another_process();

@@ -2,10 +2,14 @@
 // client's side does, and prints it verbatim: "window: <title>" or "no window".
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <string>
 
 int main() {
+  _setmode(_fileno(stdout), _O_BINARY);  // the title verbatim, no CR added
   HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"{C228F795-8913-40ec-A81B-486BB773FF5F}", nullptr);
   if (!window) {
     std::fputs("no window\n", stdout);

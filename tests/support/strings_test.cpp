@@ -223,21 +223,4 @@ TEST(Reallocate, KeepsContentAndTheOldBlockOnFailure) {
   EXPECT_EQ(pfc::reallocate(nullptr, 0), nullptr);
 }
 
-// The player calls through these slots; a reordered declaration must fail here.
-TEST(StringInterface, SlotsKeepTheirOrder) {
-  auto slot = [](auto member) {
-    std::uintptr_t words[2];  // Itanium ABI: 1 + byte offset in the table, then this-adjustment
-    static_assert(sizeof(member) == sizeof(words));
-    std::memcpy(words, &member, sizeof(words));
-    return (words[0] - 1) / sizeof(void*);
-  };
-  EXPECT_EQ(slot(&pfc::string_receiver::append_text), 0u);
-  EXPECT_EQ(slot(&pfc::string_base::text_pointer), 1u);
-  EXPECT_EQ(slot(&pfc::string_base::set_text), 2u);
-  EXPECT_EQ(slot(&pfc::string_base::shorten), 3u);
-  EXPECT_EQ(slot(&pfc::string_base::text_length), 4u);
-  EXPECT_EQ(slot(&pfc::string_base::open_buffer), 5u);
-  EXPECT_EQ(slot(&pfc::string_base::close_buffer), 6u);
-}
-
 }  // namespace
