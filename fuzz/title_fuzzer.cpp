@@ -59,8 +59,8 @@ void decode_as_title(std::string_view title) {
 }
 
 void publish_as_fields(std::string_view bytes) {
-  static const char* const lengths[] = {"0", "-0", "215", "-1", "65535", "65536", "-9223372036854775808",
-                                        "18446744073709551616"};
+  static const char* const lengths[] = {
+      "0", "-0", "215", "-1", "65535", "65536", "-9223372036854775808", "18446744073709551616"};
   reader_test::field_list fields;
   std::string_view length = lengths[0];
   if (!bytes.empty()) {

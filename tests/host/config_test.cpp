@@ -1,5 +1,7 @@
 // Saving and loading configuration records through the player's streams, as
 // the player sees it: the bytes, every stream call, and what leaves the call.
+#include "host/config.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "host/config.h"
 #include "support/errors.h"
 #include "tests/host/node_allocations.h"
 #include "tests/host_objects/host_objects.h"
@@ -23,6 +24,7 @@ using bytes = std::vector<std::uint8_t>;
 constexpr guid example_id = {0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};
 constexpr guid other_id = {0xA1B2C3D4, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr guid third_id = {0x00000001, 0x0000, 0x0000, {0, 0, 0, 0, 0, 0, 0, 0x80}};
+constexpr guid fourth_id = {0x00000001, 0x0000, 0x0000, {0, 0, 0, 0, 0, 0, 0, 0x7F}};
 
 bytes text(const std::string& s) { return bytes(s.begin(), s.end()); }
 
@@ -182,8 +184,8 @@ TEST_F(ConfigTest, OneBufferServesEveryEntryAndGrowsOnlyPastTheLargest) {
   save_configuration(out, abort_);
   // 1 byte for the first clear, 8 for the 5 bytes, none for 3, 16 for 9, then the free.
   EXPECT_EQ(failing_heap::calls() - heap_calls, 4u);
-  EXPECT_EQ(out.bytes(), join({record(example_id, bytes(5, 1)), record(other_id, bytes(3, 2)),
-                               record(third_id, bytes(9, 3))}));
+  EXPECT_EQ(out.bytes(),
+            join({record(example_id, bytes(5, 1)), record(other_id, bytes(3, 2)), record(third_id, bytes(9, 3))}));
 }
 
 TEST_F(ConfigTest, ByteBufferDoublesFromOneAndFailedGrowthChangesNothing) {
@@ -286,8 +288,8 @@ TEST_F(ConfigTest, StreamShorterThanAGuidEndsAfterOneRead) {
 
 TEST_F(ConfigTest, UnclaimedRecordsArePassedOverWithOneExactSkip) {
   for (bool with_variable : {false, true}) {
-    test_readable_stream in(join({record(example_id, {}), record(other_id, text("1234567")),
-                                  record(example_id, text("abc")), bytes(10, 0xEE)}));
+    test_readable_stream in(join(
+        {record(example_id, {}), record(other_id, text("1234567")), record(example_id, text("abc")), bytes(10, 0xEE)}));
     {
       std::optional<test_loadable> unrelated;
       if (with_variable) unrelated.emplace(third_id, reads_record);
@@ -296,42 +298,83 @@ TEST_F(ConfigTest, UnclaimedRecordsArePassedOverWithOneExactSkip) {
         EXPECT_TRUE(unrelated->loads.empty());
       }
     }
-    EXPECT_EQ(calls_of(in, abort_), (std::vector<call>{{read, 16}, {read_exact, 4}, {skip_exact, 0},
-                                                       {read, 16}, {read_exact, 4}, {skip_exact, 7},
-                                                       {read, 16}, {read_exact, 4}, {skip_exact, 3},
+    EXPECT_EQ(calls_of(in, abort_), (std::vector<call>{{read, 16},
+                                                       {read_exact, 4},
+                                                       {skip_exact, 0},
+                                                       {read, 16},
+                                                       {read_exact, 4},
+                                                       {skip_exact, 7},
+                                                       {read, 16},
+                                                       {read_exact, 4},
+                                                       {skip_exact, 3},
                                                        {read, 16}}));
   }
 }
 
 TEST_F(ConfigTest, ClaimedRecordsReachTheirVariableOncePerRecordInStreamOrder) {
   test_loadable variable(example_id, reads_all_in(64));
-  test_readable_stream in(join({record(example_id, text("xyz")), record(other_id, text("12")),
-                                record(example_id, {}), record(example_id, text("q"))}));
+  test_readable_stream in(join({record(example_id, text("xyz")), record(other_id, text("12")), record(example_id, {}),
+                                record(example_id, text("q"))}));
   load_configuration(in, abort_);
   EXPECT_EQ(variable.loads, (std::vector<test_loadable::load>{{3, text("xyz")}, {0, {}}, {1, text("q")}}));
   // Every request is clamped to what is left of the record; an empty record
   // still gets its (empty) read and no skip follows.
-  EXPECT_EQ(calls_of(in, abort_), (std::vector<call>{{read, 16}, {read_exact, 4}, {read, 3},
-                                                     {read, 16}, {read_exact, 4}, {skip_exact, 2},
-                                                     {read, 16}, {read_exact, 4}, {read, 0},
-                                                     {read, 16}, {read_exact, 4}, {read, 1},
+  EXPECT_EQ(calls_of(in, abort_), (std::vector<call>{{read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 3},
+                                                     {read, 16},
+                                                     {read_exact, 4},
+                                                     {skip_exact, 2},
+                                                     {read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 0},
+                                                     {read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 1},
                                                      {read, 16}}));
 }
 
 TEST_F(ConfigTest, UnreadRestIsSkippedAndOverreadingIsTruncationThatStaysInside) {
+  // Each over-reader sees the truncation error itself and lets it go on.
+  std::size_t truncations = 0;
+  const auto counting_truncations = [&](test_loadable::behaviour inner) -> test_loadable::behaviour {
+    return [&truncations, inner](readable_stream& stream, std::uint32_t length, abort_signal& abort, bytes& received) {
+      try {
+        inner(stream, length, abort, received);
+      } catch (const foobar2000_io::exception_io_data_truncation&) {
+        ++truncations;
+        throw;
+      }
+    };
+  };
   test_loadable short_reader(example_id, reads_exactly(2));
-  test_loadable over_reader(other_id, reads_exactly(10));
-  test_loadable next(third_id, reads_record);
+  test_loadable over_reader(other_id, counting_truncations(reads_exactly(10)));
+  test_loadable over_skipper(
+      third_id, counting_truncations([](readable_stream& stream, std::uint32_t, abort_signal& abort, bytes&) {
+        stream.skip_exact(100, abort);
+      }));
+  test_loadable next(fourth_id, reads_record);
   test_readable_stream in(join({record(example_id, text("abcde")), record(other_id, text("wxyz")),
-                                record(third_id, text("next"))}));
+                                record(third_id, text("skipped")), record(fourth_id, text("next"))}));
   load_configuration(in, abort_);
   EXPECT_EQ(short_reader.loads, (std::vector<test_loadable::load>{{5, text("ab")}}));
   ASSERT_EQ(over_reader.loads.size(), 1u);
   EXPECT_EQ(bytes(over_reader.loads[0].received.begin(), over_reader.loads[0].received.begin() + 4), text("wxyz"));
+  EXPECT_EQ(truncations, 2u);
   EXPECT_EQ(next.loads, (std::vector<test_loadable::load>{{4, text("next")}}));
-  EXPECT_EQ(calls_of(in, abort_), (std::vector<call>{{read, 16}, {read_exact, 4}, {read, 2}, {skip, 3},
-                                                     {read, 16}, {read_exact, 4}, {read, 4},
-                                                     {read, 16}, {read_exact, 4}, {read, 4},
+  EXPECT_EQ(calls_of(in, abort_), (std::vector<call>{{read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 2},
+                                                     {skip, 3},
+                                                     {read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 4},
+                                                     {read, 16},
+                                                     {read_exact, 4},
+                                                     {skip, 7},
+                                                     {read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 4},
                                                      {read, 16}}));
 }
 
@@ -353,14 +396,22 @@ TEST_F(ConfigTest, DataErrorsCostOnlyTheirOwnRecord) {
   // The player's stream fails its read with a data error: the same outcome.
   test_loadable host_failure(other_id, reads_all_in(8));
   test_loadable next(third_id, reads_record);
-  test_readable_stream in(join({record(example_id, text("abc")), record(other_id, text("def")),
-                                record(third_id, text("ghi"))}));
+  test_readable_stream in(
+      join({record(example_id, text("abc")), record(other_id, text("def")), record(third_id, text("ghi"))}));
   in.fail_call(6, std::make_exception_ptr(foobar2000_io::exception_io_data()));
   load_configuration(in, abort_);
   EXPECT_EQ(next.loads, (std::vector<test_loadable::load>{{3, text("ghi")}}));
-  EXPECT_EQ(calls_of(in, abort_), (std::vector<call>{{read, 16}, {read_exact, 4}, {read, 1}, {skip, 2},
-                                                     {read, 16}, {read_exact, 4}, {read, 3}, {skip, 3},
-                                                     {read, 16}, {read_exact, 4}, {read, 3},
+  EXPECT_EQ(calls_of(in, abort_), (std::vector<call>{{read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 1},
+                                                     {skip, 2},
+                                                     {read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 3},
+                                                     {skip, 3},
+                                                     {read, 16},
+                                                     {read_exact, 4},
+                                                     {read, 3},
                                                      {read, 16}}));
 }
 
@@ -379,7 +430,8 @@ void check_error_leaves_load(Error error, test_abort_signal& abort) {
     throw error;
   });
   test_loadable after(third_id, reads_record);
-  test_readable_stream in(join({record(other_id, text("1")), record(example_id, text("2")), record(third_id, text("3"))}));
+  test_readable_stream in(
+      join({record(other_id, text("1")), record(example_id, text("2")), record(third_id, text("3"))}));
   try {
     load_configuration(in, abort);
     ADD_FAILURE() << "no error left the load";

@@ -142,7 +142,8 @@ void insert_and_check(const std::vector<stream_bytes>& keys) {
 
 // Bytes drawn from `alphabet`, so that long shared prefixes and the bytes
 // either side of the sign bit come up often.
-std::vector<stream_bytes> random_keys(std::size_t count, std::uint32_t seed, const std::vector<std::uint8_t>& alphabet) {
+std::vector<stream_bytes> random_keys(std::size_t count, std::uint32_t seed,
+                                      const std::vector<std::uint8_t>& alphabet) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
   std::vector<stream_bytes> keys(count);

@@ -34,11 +34,10 @@ bool printable_ascii(std::string_view line) {
 const std::pair<std::string_view, std::string_view> utf8_repairs[] = {
     {"\x80", "\uFFFD"},
     {"a\xE2\x82", "a\uFFFD"},  // cut three-byte sequence
-    {"\xE2\x82"
-     "a",
-     "\uFFFD"
-     "a"},
-    {"\xC0\xAF", "\uFFFD\uFFFD"},                      // overlong
+    {"\xE2\x82!", "\uFFFD!"},
+    {"\xC0\xAF", "\uFFFD\uFFFD"},  // overlong
+    {"\xE0\x80\xAF", "\uFFFD\uFFFD\uFFFD"},
+    {"\xF0\x80\x80\xAF", "\uFFFD\uFFFD\uFFFD\uFFFD"},
     {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},            // surrogate
     {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
     {"\xF0\x9F\x8E", "\uFFFD"},

@@ -8,6 +8,7 @@
 // output fails; 2 for bad usage.
 #include <windows.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -24,10 +25,11 @@ constexpr wchar_t window_class[] = L"{C228F795-8913-40ec-A81B-486BB773FF5F}";
 // Several looks at every state that lasts 100 ms, at little cost while idle.
 constexpr DWORD poll_interval_ms = 25;
 
-volatile LONG interrupted = 0;
+std::atomic<bool> interrupted{false};
 
+// Ctrl+C and the like end the watch between two polls, with status 0.
 BOOL WINAPI on_console_event(DWORD) {
-  InterlockedExchange(&interrupted, 1);
+  interrupted = true;
   return TRUE;
 }
 
@@ -83,9 +85,9 @@ int main(int argc, char** argv) {
   std::optional<std::string> last_title;  // nothing: no window
   std::string last_line;
   int status = 0;
-  for (bool first = true; !InterlockedCompareExchange(&interrupted, 0, 0); first = false) {
+  for (bool first = true; !interrupted; first = false) {
     const std::optional<std::string_view> title = player_window.read();
-    if (first || title.has_value() != last_title.has_value() || (title && *title != *last_title)) {
+    if (first || title != last_title) {
       last_title = title ? std::optional<std::string>(*title) : std::nullopt;
       const reader::decode_result decoded =
           title ? reader::decode_title(*title) : reader::now_playing{reader::player_state::absent, {}, {}};

@@ -1,0 +1,526 @@
+// vek-player: a stand-in for the media player. Loads foo_vek_ipc.dll the way
+// the player does (export, client object, factories, services ready, start),
+// plays a playlist file through the playback handler the component registers,
+// at the playlist's own pace or a chosen one, then quits and unloads it.
+// Prints "loaded <name> <version> (<file>)" and each console line of the
+// component; with --verbose also the module, the handler's events and each
+// event delivered.
+// Exit status: 0 done; 1 the component failed (cannot be loaded, no start
+// service, references kept); 2 bad usage or playlist; 3 interrupted (Ctrl+C),
+// after stopping, quitting and unloading.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/interfaces.h"
+#include "host/services.h"
+#include "tests/host_objects/host_objects.h"
+#include "tools/player/playlist.h"
+
+namespace {
+
+constexpr wchar_t default_component[] = L"foo_vek_ipc.dll";
+// The client interface this stand-in speaks.
+constexpr std::uint32_t supported_interface_version = 76;
+// Guards against a factory list that does not end.
+constexpr int most_factories = 64;
+
+constexpr char usage[] =
+    "usage: vek-player [--component PATH] [--pace FACTOR | --step-ms N] [--verbose] PLAYLIST\n"
+    "  --component PATH  the module to load (default: foo_vek_ipc.dll beside vek-player)\n"
+    "  --pace FACTOR     play FACTOR times as fast as the playlist says (default 1)\n"
+    "  --step-ms N       let every play and wait step last N milliseconds instead\n"
+    "  --verbose         print the module, the registered events and each event delivered\n";
+
+// --- Text ---
+
+std::string utf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string converted(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size, nullptr,
+                      nullptr);
+  return converted;
+}
+
+void print(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void complain(std::string_view message) {
+  std::fprintf(stderr, "vek-player: %.*s\n", static_cast<int>(message.size()), message.data());
+  std::fflush(stderr);
+}
+
+std::string guid_text(const guid& id) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", id.data1, id.data2, id.data3,
+                id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4], id.data4[5], id.data4[6], id.data4[7]);
+  return text;
+}
+
+std::string hex_text(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+std::string seconds_text(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return text;
+}
+
+// --- The player's objects ---
+
+// The player's console: every line of text becomes one "[console] " line.
+class printing_console_sink final : public counted_service<console_sink> {
+ public:
+  void write_text(const char* text, std::uint32_t length) override {
+    std::size_t size = 0;
+    while (size < length && text[size] != '\0') ++size;
+    std::string_view rest(text, size);
+    while (rest.ends_with('\n') || rest.ends_with('\r')) rest.remove_suffix(1);
+    do {
+      std::string_view line = rest.substr(0, rest.find('\n'));
+      rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      print("[console] " + std::string(line));
+    } while (!rest.empty());
+  }
+};
+
+// Set from the console's control thread; the playback thread notices it
+// while it waits.
+HANDLE interrupt_event = nullptr;
+
+BOOL WINAPI on_console_event(DWORD) {
+  SetEvent(interrupt_event);
+  return TRUE;
+}
+
+// Playlist time mapped to wall time. Waiting serves the thread's message
+// queue, as the player's main thread does for the window it owns.
+class pacer {
+ public:
+  pacer(double pace, std::optional<int> step_ms) : pace_(pace), step_ms_(step_ms) {}
+
+  // Wall milliseconds of a play or wait step of `seconds`.
+  double step_length(double seconds) const { return step_ms_ ? *step_ms_ : seconds * 1000 / pace_; }
+
+  // Waits until `offset_ms` after the first step; false when interrupted.
+  bool wait_until(double offset_ms) {
+    for (;;) {
+      const double remaining =
+          offset_ms - std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
+      const DWORD timeout = remaining > 0 ? static_cast<DWORD>(std::ceil(remaining)) : 0;
+      if (MsgWaitForMultipleObjects(1, &interrupt_event, FALSE, timeout, QS_ALLINPUT) == WAIT_OBJECT_0) return false;
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      if (timeout == 0) return true;
+    }
+  }
+
+ private:
+  double pace_;
+  std::optional<int> step_ms_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// The playback events in handler slot order. The stand-in's registry reads
+// an event mask as one bit per event, bit n for slot n, so the component's
+// 0xD6 asks for new_track, playback_stopped, pause_changed, dynamic_info and
+// dynamic_info_track.
+enum class event : unsigned {
+  playback_starting, new_track, playback_stopped, seek, pause_changed,
+  track_edited, dynamic_info, dynamic_info_track, time_tick, volume_changed
+};
+constexpr const char* event_names[] = {"playback_starting", "new_track",    "playback_stopped", "seek",
+                                       "pause_changed",     "track_edited", "dynamic_info",     "dynamic_info_track",
+                                       "time_tick",         "volume_changed"};
+
+std::string event_list(std::uint32_t mask) {
+  std::string names;
+  for (unsigned bit = 0; bit < std::size(event_names); ++bit)
+    if (mask >> bit & 1) names += (names.empty() ? "" : ", ") + std::string(event_names[bit]);
+  return names.empty() ? "none" : names;
+}
+
+// Carries the playlist's steps out on the registered handlers, each getting
+// only the events its mask asks for.
+class playback {
+ public:
+  playback(const std::vector<test_callback_registry::registration>& handlers, pacer& clock, bool verbose)
+      : handlers_(handlers), clock_(clock), verbose_(verbose) {}
+
+  // False when interrupted; playback is then stopped.
+  bool play(const std::vector<playlist::step>& steps) {
+    for (const playlist::step& step : steps) {
+      if (!perform(step)) {
+        if (playing_) deliver(event::playback_stopped, step.line, "user", [](play_callback* handler) {
+            handler->playback_stopped(static_cast<std::uint32_t>(playlist::stop_reason::user));
+          });
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Track references the handlers took and did not give back.
+  std::int32_t kept_track_references() const {
+    std::int32_t kept = 0;
+    for (const test_track_handle& handle : track_handles_) kept += handle.balance();
+    return kept;
+  }
+
+ private:
+  template <class Call>
+  void deliver(event what, std::size_t line, const std::string& detail, Call call) {
+    bool announced = !verbose_;
+    for (const test_callback_registry::registration& registered : handlers_) {
+      if (!(registered.event_mask >> static_cast<unsigned>(what) & 1)) continue;
+      if (!announced) {
+        print("[event] line " + std::to_string(line) + ": " + event_names[static_cast<unsigned>(what)] +
+              (detail.empty() ? "" : " " + detail));
+        announced = true;
+      }
+      call(registered.handler);
+    }
+  }
+
+  void deliver_info(event what, std::size_t line, const playlist::track_state& track) {
+    std::vector<test_field> fields;
+    std::string detail;
+    for (const playlist::field& field : track.fields) {
+      fields.push_back({field.name, field.values, true});
+      detail += field.name + "=";
+      for (std::size_t i = 0; i < field.values.size(); ++i) detail += (i ? "|" : "") + field.values[i];
+      detail += "; ";
+    }
+    detail += "length " + seconds_text(track.length_seconds) + " s";
+    const test_track_info info(std::move(fields), track.length_seconds);
+    deliver(what, line, detail, [&info, what](play_callback* handler) {
+      if (what == event::dynamic_info) {
+        handler->dynamic_info(&info);
+      } else {
+        handler->dynamic_info_track(&info);
+      }
+    });
+  }
+
+  bool pass_time(double seconds) {
+    wall_ms_ += clock_.step_length(seconds);
+    return clock_.wait_until(wall_ms_);
+  }
+
+  bool perform(const playlist::step& step) {
+    using kind = playlist::step::kind;
+    switch (step.what) {
+      case kind::start_track: {
+        if (step.from_stopped) deliver(event::playback_starting, step.line, "", [](play_callback* handler) {
+            handler->playback_starting(0, false);
+          });
+        test_track_handle& track = track_handles_.emplace_back();
+        deliver(event::new_track, step.line, "", [&track](play_callback* handler) {
+          track.add_reference();  // the handler owns this one
+          handler->new_track(&track);
+        });
+        deliver_info(event::dynamic_info, step.line, step.state);
+        playing_ = true;
+        return true;
+      }
+      case kind::update:
+        deliver_info(event::dynamic_info, step.line, step.state);
+        deliver_info(event::dynamic_info_track, step.line, step.state);
+        return true;
+      case kind::play: {
+        // A tick at each whole second of the track reached while playing.
+        const double begin_ms = wall_ms_, length_ms = clock_.step_length(step.seconds);
+        for (double tick = std::floor(step.position) + 1; tick <= step.position + step.seconds; ++tick) {
+          if (!clock_.wait_until(begin_ms + length_ms * (tick - step.position) / step.seconds)) return false;
+          deliver(event::time_tick, step.line, seconds_text(tick), [tick](play_callback* handler) {
+            handler->time_tick(tick);
+          });
+        }
+        return pass_time(step.seconds);
+      }
+      case kind::wait:
+        return pass_time(step.seconds);
+      case kind::pause:
+      case kind::resume: {
+        const bool paused = step.what == kind::pause;
+        deliver(event::pause_changed, step.line, paused ? "paused" : "resumed", [paused](play_callback* handler) {
+          handler->pause_changed(paused);
+        });
+        return true;
+      }
+      case kind::seek:
+        deliver(event::seek, step.line, seconds_text(step.position) + " s", [&step](play_callback* handler) {
+          handler->seek(step.position);
+        });
+        return true;
+      case kind::stop: {
+        const auto reason = static_cast<std::uint32_t>(step.reason);
+        deliver(event::playback_stopped, step.line, reason == 0 ? "user" : "end of playlist",
+                [reason](play_callback* handler) { handler->playback_stopped(reason); });
+        playing_ = false;
+        return true;
+      }
+    }
+    return true;
+  }
+
+  const std::vector<test_callback_registry::registration>& handlers_;
+  pacer& clock_;
+  bool verbose_;
+  double wall_ms_ = 0;
+  bool playing_ = false;
+  std::list<test_track_handle> track_handles_;  // stay put while handlers may hold them
+};
+
+struct options {
+  std::wstring component;
+  std::wstring playlist;
+  double pace = 1;
+  std::optional<int> step_ms;
+  bool verbose = false;
+};
+
+// Nothing when the command line is unusable (the reason is printed).
+std::optional<options> read_options(int argc, wchar_t** argv) {
+  options chosen;
+  bool pace_given = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring_view argument = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (argument == L"--verbose") {
+      chosen.verbose = true;
+    } else if (argument == L"--component" && has_value) {
+      chosen.component = argv[++i];
+    } else if (argument == L"--pace" && has_value) {
+      wchar_t* end = nullptr;
+      chosen.pace = std::wcstod(argv[++i], &end);
+      if (*end != L'\0' || !(chosen.pace > 0) || !std::isfinite(chosen.pace)) {
+        complain("--pace takes a number above 0");
+        return std::nullopt;
+      }
+      pace_given = true;
+    } else if (argument == L"--step-ms" && has_value) {
+      wchar_t* end = nullptr;
+      const long value = std::wcstol(argv[++i], &end, 10);
+      if (*end != L'\0' || *argv[i] == L'\0' || value < 0 || value > 3600000) {
+        complain("--step-ms takes a whole number of milliseconds from 0 to 3600000");
+        return std::nullopt;
+      }
+      chosen.step_ms = static_cast<int>(value);
+    } else if (!argument.starts_with(L"--") && chosen.playlist.empty()) {
+      chosen.playlist = argument;
+    } else {
+      std::fputs(usage, stderr);
+      return std::nullopt;
+    }
+  }
+  if (chosen.playlist.empty() || (pace_given && chosen.step_ms)) {
+    std::fputs(usage, stderr);
+    return std::nullopt;
+  }
+  return chosen;
+}
+
+std::wstring own_directory() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+std::wstring module_path(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) return path.substr(0, length);
+    path.resize(path.size() * 2);
+  }
+}
+
+std::optional<std::string> read_file(const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return std::nullopt;
+  std::string text;
+  char buffer[65536];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
+  const bool failed = std::ferror(file);
+  std::fclose(file);
+  if (failed) return std::nullopt;
+  return text;
+}
+
+// The answer of one identity operation.
+template <class Operation>
+std::string ask(componentversion* identity, Operation operation) {
+  test_host_string answer;
+  (identity->*operation)(answer);
+  return answer.text();
+}
+
+struct published_service {
+  guid class_id;
+  service_ref instance;
+};
+
+enum exit_status { done = 0, component_failed = 1, bad_input = 2, interrupted = 3 };
+
+// One session with the loaded module: entry, start, playback, quit. The
+// module stays loaded until the caller frees it, after every reference into
+// it has been dropped.
+exit_status run_component(HMODULE module, const playlist::parsed& list, const options& chosen) {
+  using entry_point = component_client*(__cdecl*)(host_api*, HINSTANCE);
+  const auto entry =
+      reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module, "foobar2000_get_interface")));
+  if (!entry) {
+    complain("the module has no export foobar2000_get_interface");
+    return component_failed;
+  }
+
+  test_host_api api;
+  printing_console_sink console;
+  test_callback_registry registry;
+  api.add_service(console);
+  api.add_service(registry);
+
+  component_client* client = entry(&api, module);
+  const std::uint32_t version = client->interface_version();
+  if (version != supported_interface_version) {
+    complain("the module speaks client interface version " + std::to_string(version) + ", not " +
+             std::to_string(supported_interface_version));
+    return component_failed;
+  }
+
+  const std::wstring path = module_path(module);
+  const std::string path_text = utf8(path), file_name = utf8(path.substr(path.find_last_of(L"\\/") + 1));
+  if (chosen.verbose) print("[player] module " + path_text + ", client interface " + std::to_string(version));
+
+  std::list<published_service> services;
+  int records = 0;
+  for (service_factory_base* factory = client->first_factory(); factory; factory = factory->next_factory) {
+    if (++records > most_factories) {
+      complain("the factory list does not end");
+      return component_failed;
+    }
+    published_service& published = services.emplace_back(*factory->class_guid);
+    factory->create_instance(&published.instance);
+    if (chosen.verbose) print("[player] service " + guid_text(published.class_id));
+  }
+  auto find = [&services](const guid& class_id) -> service_base* {
+    for (const published_service& published : services)
+      if (published.class_id == class_id) return published.instance.get();
+    return nullptr;
+  };
+
+  client->set_module_location(path_text.c_str(), file_name.c_str());
+  client->set_services_ready(1);
+
+  if (auto* identity = static_cast<componentversion*>(find(componentversion::class_id))) {
+    print("loaded " + ask(identity, &componentversion::component_name) + " " +
+          ask(identity, &componentversion::component_version) + " (" + ask(identity, &componentversion::file_name) +
+          ")");
+    if (chosen.verbose) print("[player] about: " + ask(identity, &componentversion::about_text));
+  } else {
+    print("loaded " + file_name + " (no identity service)");
+  }
+
+  auto* lifecycle = static_cast<initquit*>(find(initquit::class_id));
+  if (!lifecycle) {
+    complain("the module publishes no start service");
+    return component_failed;
+  }
+  lifecycle->start();
+
+  const auto& handlers = registry.registrations();
+  if (handlers.empty()) complain("warning: no playback handler was registered; no events are delivered");
+  if (chosen.verbose) {
+    for (const auto& registered : handlers)
+      print("[player] handler registered for events " + hex_text(registered.event_mask) + ": " +
+            event_list(registered.event_mask));
+  }
+
+  pacer clock(chosen.pace, chosen.step_ms);
+  playback session(handlers, clock, chosen.verbose);
+  const bool finished = session.play(list.steps);
+  if (!finished) complain("interrupted");
+
+  lifecycle->quit();
+  services.clear();
+
+  exit_status status = finished ? done : interrupted;
+  auto check_kept = [&status](std::int32_t kept, const char* what) {
+    if (kept == 0) return;
+    complain("the component kept " + std::to_string(kept) + " reference(s) to " + what);
+    status = component_failed;
+  };
+  check_kept(session.kept_track_references(), "track handles");
+  check_kept(registry.balance(), "the playback-callback registry");
+  check_kept(console.balance(), "the console");
+  return status;
+}
+
+}  // namespace
+
+int main() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  const std::optional<options> chosen = argv ? read_options(argc, argv) : std::nullopt;
+  if (argv) LocalFree(argv);
+  if (!chosen) return bad_input;
+
+  const std::string playlist_name = utf8(chosen->playlist);
+  const std::optional<std::string> text = read_file(chosen->playlist);
+  if (!text) {
+    complain("cannot read " + playlist_name);
+    return bad_input;
+  }
+  playlist::parsed list;
+  try {
+    list = playlist::parse(*text, playlist_name);
+  } catch (const playlist::error& fault) {
+    complain(fault.what());
+    return bad_input;
+  }
+
+  const UINT console_code_page = GetConsoleOutputCP();
+  SetConsoleOutputCP(CP_UTF8);
+  interrupt_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+  const std::wstring component = chosen->component.empty() ? own_directory() + default_component : chosen->component;
+  const HMODULE module = LoadLibraryW(component.c_str());
+  exit_status status = component_failed;
+  if (!module) {
+    complain("cannot load " + utf8(component) + " (error " + std::to_string(GetLastError()) + ")");
+  } else {
+    // Registered after the module's own handlers, so it is asked first: an
+    // interrupt ends playback in order instead of ending the process.
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+    status = run_component(module, list, *chosen);
+    FreeLibrary(module);
+  }
+  if (console_code_page) SetConsoleOutputCP(console_code_page);
+  return status;
+}
