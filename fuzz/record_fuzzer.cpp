@@ -15,7 +15,7 @@
 
 #include "publisher/record.h"
 #include "tests/host_objects/host_objects.h"
-#include "tests/publisher/record_reader.h"
+#include "tools/reader/decoder.h"
 
 namespace {
 
@@ -80,15 +80,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(std::strlen(record.text_pointer()) == text.size(), "zero byte inside the record");
   for (const char c : text) require(in_record_alphabet(c), "character outside the record alphabet");
 
-  const auto entries = record_reader::read_record(text);
-  require(entries.has_value(), "record does not split into entries");
-  require(entries->size() == fields.size() + 1, "one entry per field and the length expected");
+  const reader::decode_result decoded = reader::decode_title(text);
+  const auto* playing = std::get_if<reader::now_playing>(&decoded);
+  require(playing != nullptr, "record does not decode");
+  require(playing->fields.size() == fields.size(), "one entry per field expected");
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string_view name = as_text(fields[i].name);
-    require((*entries)[i].name == name, "name differs");
-    require((*entries)[i].value == expected_value(fields, name), "value differs");
+    require(playing->fields[i].first == name, "name differs");
+    require(playing->fields[i].second == expected_value(fields, name), "value differs");
   }
-  require(entries->back().name == "length", "last entry is not the length");
-  require(entries->back().value == expected_length(length_seconds), "length text differs");
+  require(playing->length == expected_length(length_seconds), "length text differs");
   return 0;
 }

@@ -140,7 +140,7 @@ using fields = std::vector<std::pair<std::string, std::string>>;
 
 struct published {
   std::string state;
-  fields playing;
+  fields playing{};
   std::int64_t length = 0;
   friend bool operator==(const published&, const published&) = default;
   friend std::ostream& operator<<(std::ostream& out, const published& seen) {
@@ -270,7 +270,7 @@ TEST(player_session, a_faulty_playlist_is_refused_before_the_module_is_loaded) {
   child player(L"vek-player.exe", quoted(playlist.path()));
   EXPECT_EQ(player.wait(run_timeout_ms), 2u);
   const std::string output = player.output();
-  EXPECT_NE(output.find(":3: playback is paused: `resume` or `stop` before the next track"), std::string::npos)
+  EXPECT_NE(output.find(":4: playback is paused: `resume` or `stop` before the next track"), std::string::npos)
       << output;
   EXPECT_EQ(output.find("loaded"), std::string::npos) << output;
 }
