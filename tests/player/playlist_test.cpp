@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -171,14 +170,19 @@ TEST(playlist, mistakes_name_their_line_and_reason) {
 // The playlist that ships beside vek-player: it must parse, hold what it
 // promises and keep its default run under ten seconds.
 TEST(playlist, the_shipped_sample_parses_and_stays_short) {
-  std::ifstream file(VEK_SAMPLE_PLAYLIST, std::ios::binary);
+  std::FILE* file = std::fopen(VEK_SAMPLE_PLAYLIST, "rb");
   ASSERT_TRUE(file) << VEK_SAMPLE_PLAYLIST;
-  std::ostringstream text;
-  text << file.rdbuf();
-  const playlist::parsed list = playlist::parse(text.str(), "sample.playlist");
+  std::string text;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
+  std::fclose(file);
+  const playlist::parsed list = playlist::parse(text, "sample.playlist");
   EXPECT_LT(list.total_seconds, 10);
-  EXPECT_EQ(list.steps.back().what, kind::stop);
-  EXPECT_EQ(list.steps.back().reason, playlist::stop_reason::user);
+  auto last = list.steps.rbegin();
+  while (last != list.steps.rend() && last->what == kind::wait) ++last;
+  ASSERT_NE(last, list.steps.rend());
+  EXPECT_EQ(last->what, kind::stop);
+  EXPECT_EQ(last->reason, playlist::stop_reason::user) << "ends with its own stop";
   std::size_t updates = 0, seeks = 0, pauses = 0, multi_valued = 0;
   for (const playlist::step& step : list.steps) {
     updates += step.what == kind::update;

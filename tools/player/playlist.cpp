@@ -8,6 +8,8 @@ namespace playlist {
 namespace {
 
 constexpr std::string_view blanks = " \t";
+// Sums of written decimals are inexact: "play 0.1s" three times reaches 0.3.
+constexpr double time_tolerance = 1e-6;
 
 std::string_view trim(std::string_view text) {
   const std::size_t first = text.find_first_not_of(blanks);
@@ -114,11 +116,11 @@ class parser {
   // A number of seconds: digits with an optional fraction, then "s", "ms" or
   // nothing (seconds).
   double seconds(std::string_view text, std::string_view what) const {
-    double scale = 1;
+    double divisor = 1;
     std::string_view number = text;
     if (number.ends_with("ms")) {
       number.remove_suffix(2);
-      scale = 0.001;
+      divisor = 1000;
     } else if (number.ends_with("s")) {
       number.remove_suffix(1);
     }
@@ -130,7 +132,7 @@ class parser {
     if (!digits_only || failure != std::errc{} || end != number.data() + number.size())
       fail(std::string("expected ") + std::string(what) + " such as 3s, 1.5s or 250ms, not '" + std::string(text) +
            "'");
-    value *= scale;
+    value /= divisor;
     if (value > longest_seconds) fail(std::string(what) + " longer than 24 hours");
     return value;
   }
@@ -212,7 +214,7 @@ class parser {
     if (same_name(name, "length")) {
       if (!first_mention) fail("length given twice");
       changed.length_seconds = seconds(value, "a length");
-      if (position_ > changed.length_seconds && changed.length_seconds > 0) fail("the new length lies before the position");
+      if (changed.length_seconds > 0 && position_ > changed.length_seconds + time_tolerance) fail("the new length lies before the position");
     } else {
       set_field(changed, name, value, first_mention);
     }
@@ -236,7 +238,7 @@ class parser {
       require_track(keyword);
       if (playback_ == state::paused) fail("playback is paused: `resume` first, or let time pass with `wait`");
       const double duration = seconds(argument, "a duration");
-      if (current_.length_seconds > 0 && position_ + duration > current_.length_seconds)
+      if (current_.length_seconds > 0 && position_ + duration > current_.length_seconds + time_tolerance)
         fail("playing past the end of the track");
       step& played = add_step(step::kind::play);
       played.seconds = duration;
@@ -262,7 +264,7 @@ class parser {
       require_track(keyword);
       const double target = seconds(argument, "a position");
       if (current_.length_seconds <= 0) fail("cannot seek in a track without a length");
-      if (target > current_.length_seconds) fail("seek position past the end of the track");
+      if (target > current_.length_seconds + time_tolerance) fail("seek position past the end of the track");
       add_step(step::kind::seek).position = target;
       position_ = target;
     } else if (keyword == "stop") {
