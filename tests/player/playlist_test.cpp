@@ -54,8 +54,8 @@ TEST(playlist, tracks_collect_their_tags_and_start_when_the_tags_end) {
       "play 2\n"
       "stop\n",
       "p.playlist");
-  ASSERT_EQ(kinds(list), (std::vector<kind>{kind::wait, kind::start_track, kind::play, kind::start_track, kind::play,
-                                            kind::stop}));
+  ASSERT_EQ(kinds(list),
+            (std::vector<kind>{kind::wait, kind::start_track, kind::play, kind::start_track, kind::play, kind::stop}));
   const playlist::step& first = list.steps[1];
   EXPECT_EQ(first.line, 4u);
   EXPECT_TRUE(first.from_stopped);
@@ -110,15 +110,11 @@ TEST(playlist, consecutive_updates_make_one_change_that_replaces_then_adds) {
                                             kind::start_track, kind::stop}));
   const playlist::step& first = list.steps[1];
   EXPECT_EQ(first.line, 5u);
-  EXPECT_EQ(fields_of(first.state), (fields{{"title", {"Song A"}},
-                                            {"genre", {"Talk"}},
-                                            {"artist", {"One", "Two"}},
-                                            {"mood", {"calm"}}}));
+  EXPECT_EQ(fields_of(first.state),
+            (fields{{"title", {"Song A"}}, {"genre", {"Talk"}}, {"artist", {"One", "Two"}}, {"mood", {"calm"}}}));
   EXPECT_EQ(first.state.length_seconds, 180);
-  EXPECT_EQ(fields_of(list.steps[3].state), (fields{{"title", {"Song B"}},
-                                                    {"genre", {"Talk"}},
-                                                    {"artist", {"One", "Two"}},
-                                                    {"mood", {"calm"}}}))
+  EXPECT_EQ(fields_of(list.steps[3].state),
+            (fields{{"title", {"Song B"}}, {"genre", {"Talk"}}, {"artist", {"One", "Two"}}, {"mood", {"calm"}}}))
       << "a later change starts from the track as changed";
   EXPECT_TRUE(list.steps[5].from_stopped);
   EXPECT_TRUE(list.steps[5].state.fields.empty());

@@ -45,11 +45,10 @@ constexpr char usage[] =
 
 std::string utf8(std::wstring_view text) {
   if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string converted(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size, nullptr, nullptr);
   return converted;
 }
 
@@ -143,12 +142,14 @@ class pacer {
 // an event mask as one bit per event, bit n for slot n, so the component's
 // 0xD6 asks for new_track, playback_stopped, pause_changed, dynamic_info and
 // dynamic_info_track.
+// clang-format off
 enum class event : unsigned {
   playback_starting, new_track, playback_stopped, seek, pause_changed,
   track_edited, dynamic_info, dynamic_info_track, time_tick, volume_changed
 };
-constexpr const char* event_names[] = {"playback_starting", "new_track",    "playback_stopped", "seek",
-                                       "pause_changed",     "track_edited", "dynamic_info",     "dynamic_info_track",
+// clang-format on
+constexpr const char* event_names[] = {"playback_starting", "new_track",     "playback_stopped", "seek",
+                                       "pause_changed",     "track_edited",  "dynamic_info",     "dynamic_info_track",
                                        "time_tick",         "volume_changed"};
 
 std::string event_list(std::uint32_t mask) {
@@ -169,9 +170,7 @@ class playback {
   bool play(const std::vector<playlist::step>& steps) {
     for (const playlist::step& step : steps) {
       if (!perform(step)) {
-        if (playing_) deliver(event::playback_stopped, step.line, "user", [](play_callback* handler) {
-            handler->playback_stopped(static_cast<std::uint32_t>(playlist::stop_reason::user));
-          });
+        if (playing_) stop(step.line, playlist::stop_reason::user);
         return false;
       }
     }
@@ -220,6 +219,13 @@ class playback {
     });
   }
 
+  void stop(std::size_t line, playlist::stop_reason reason) {
+    const auto code = static_cast<std::uint32_t>(reason);
+    deliver(event::playback_stopped, line, reason == playlist::stop_reason::user ? "user" : "end of playlist",
+            [code](play_callback* handler) { handler->playback_stopped(code); });
+    playing_ = false;
+  }
+
   bool pass_time(double seconds) {
     wall_ms_ += clock_.step_length(seconds);
     return clock_.wait_until(wall_ms_);
@@ -229,9 +235,10 @@ class playback {
     using kind = playlist::step::kind;
     switch (step.what) {
       case kind::start_track: {
-        if (step.from_stopped) deliver(event::playback_starting, step.line, "", [](play_callback* handler) {
-            handler->playback_starting(0, false);
-          });
+        if (step.from_stopped) {
+          deliver(event::playback_starting, step.line, "",
+                  [](play_callback* handler) { handler->playback_starting(0, false); });
+        }
         test_track_handle& track = track_handles_.emplace_back();
         deliver(event::new_track, step.line, "", [&track](play_callback* handler) {
           track.add_reference();  // the handler owns this one
@@ -250,9 +257,8 @@ class playback {
         const double begin_ms = wall_ms_, length_ms = clock_.step_length(step.seconds);
         for (double tick = std::floor(step.position) + 1; tick <= step.position + step.seconds; ++tick) {
           if (!clock_.wait_until(begin_ms + length_ms * (tick - step.position) / step.seconds)) return false;
-          deliver(event::time_tick, step.line, seconds_text(tick), [tick](play_callback* handler) {
-            handler->time_tick(tick);
-          });
+          deliver(event::time_tick, step.line, seconds_text(tick),
+                  [tick](play_callback* handler) { handler->time_tick(tick); });
         }
         return pass_time(step.seconds);
       }
@@ -261,23 +267,17 @@ class playback {
       case kind::pause:
       case kind::resume: {
         const bool paused = step.what == kind::pause;
-        deliver(event::pause_changed, step.line, paused ? "paused" : "resumed", [paused](play_callback* handler) {
-          handler->pause_changed(paused);
-        });
+        deliver(event::pause_changed, step.line, paused ? "paused" : "resumed",
+                [paused](play_callback* handler) { handler->pause_changed(paused); });
         return true;
       }
       case kind::seek:
-        deliver(event::seek, step.line, seconds_text(step.position) + " s", [&step](play_callback* handler) {
-          handler->seek(step.position);
-        });
+        deliver(event::seek, step.line, seconds_text(step.position) + " s",
+                [&step](play_callback* handler) { handler->seek(step.position); });
         return true;
-      case kind::stop: {
-        const auto reason = static_cast<std::uint32_t>(step.reason);
-        deliver(event::playback_stopped, step.line, reason == 0 ? "user" : "end of playlist",
-                [reason](play_callback* handler) { handler->playback_stopped(reason); });
-        playing_ = false;
+      case kind::stop:
+        stop(step.line, step.reason);
         return true;
-      }
     }
     return true;
   }

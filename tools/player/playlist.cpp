@@ -127,8 +127,8 @@ class parser {
     double value = 0;
     const bool digits_only = !number.empty() && number.find_first_not_of("0123456789.") == std::string_view::npos &&
                              number.front() != '.' && number.back() != '.';
-    const auto [end, failure] = std::from_chars(number.data(), number.data() + number.size(), value,
-                                                std::chars_format::fixed);
+    const auto [end, failure] =
+        std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::fixed);
     if (!digits_only || failure != std::errc{} || end != number.data() + number.size())
       fail(std::string("expected ") + std::string(what) + " such as 3s, 1.5s or 250ms, not '" + std::string(text) +
            "'");
@@ -214,7 +214,8 @@ class parser {
     if (same_name(name, "length")) {
       if (!first_mention) fail("length given twice");
       changed.length_seconds = seconds(value, "a length");
-      if (changed.length_seconds > 0 && position_ > changed.length_seconds + time_tolerance) fail("the new length lies before the position");
+      if (changed.length_seconds > 0 && position_ > changed.length_seconds + time_tolerance)
+        fail("the new length lies before the position");
     } else {
       set_field(changed, name, value, first_mention);
     }

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Short fuzzing runs: builds the fuzz preset (clang, libFuzzer, ASan and UBSan
+# over the whole component) in build/fuzz and runs each target for a bounded
+# time from an empty corpus. Any crash, leak or sanitizer finding fails, and
+# the input that caused it is kept in build/fuzz/artifacts/<target>/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${VEK_FUZZ_SECONDS:-20}
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target record_fuzzer title_fuzzer config_fuzzer | tail -n 1
+
+for target in record_fuzzer title_fuzzer config_fuzzer; do
+  artifacts=build/fuzz/artifacts/$target
+  mkdir -p "$artifacts"
+  corpus=$(mktemp -d)
+  extra=()
+  [ -f "fuzz/$target.dict" ] && extra+=("-dict=fuzz/$target.dict")
+  echo "==> $target for ${seconds}s"
+  log=$(mktemp)
+  status=0
+  build/fuzz/fuzz/$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/" "${extra[@]}" "$corpus" >"$log" 2>&1 || status=$?
+  grep -E '^(stat::number_of_executed_units|SUMMARY)' "$log" || true
+  [ "$status" -eq 0 ] || tail -n 40 "$log"
+  rm -f "$log"
+  rm -rf "$corpus"
+  [ "$status" -eq 0 ] || { echo "$target FAILED (exit $status)"; exit 1; }
+done
