@@ -194,7 +194,9 @@ TEST_F(session, console_lines_reach_every_sink_only_while_services_are_ready) {
   info(test_track_info({{"title", {"Lost 2"}}}, 1));
   stop();
   EXPECT_EQ(lines(failure_line), before + 2) << "dropped while services are not ready";
-  raw::call<void>(component.client(), set_services_ready, 1u);
+  raw::call<void>(component.client(), set_services_ready, 2u);  // any non-zero byte
+  stop();
+  EXPECT_EQ(lines(failure_line), before + 3);
 }
 
 TEST_F(session, quit_removes_the_window_and_leaves_the_handler_inert) {
