@@ -1,6 +1,6 @@
-// Counting and failure injection for index nodes, which are the only objects
-// the configuration code takes from the global nothrow operator new.
-// node_allocations.cpp replaces that operator for the whole test program.
+// Counting and failure injection for index nodes, the only objects the
+// configuration code takes from the global nothrow operator new, which
+// node_allocations.cpp replaces for the whole test program.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +9,14 @@
 
 namespace node_allocations {
 
-// Allocations that succeeded since the last reset.
-std::size_t count();
-// Once `successes` allocations have succeeded, every further one fails.
-void fail_after(std::size_t successes);
-// Each new block is also appended to `sink` (reserved ahead of time), or to nothing.
-void record_into(std::vector<void*>* sink);
-// Counting only, from zero.
-void reset();
+inline std::size_t count = 0;               // allocations that succeeded
+inline std::size_t limit = SIZE_MAX;        // once count reaches it, allocations fail
+inline std::vector<void*>* sink = nullptr;  // when set (reserved ahead), gets every new block
+
+inline void reset() {
+  count = 0;
+  limit = SIZE_MAX;
+  sink = nullptr;
+}
 
 }  // namespace node_allocations

@@ -94,23 +94,27 @@ class child {
     });
   }
   ~child() {
-    if (process_) {
-      TerminateProcess(process_, 99);
-      WaitForSingleObject(process_, INFINITE);
-      CloseHandle(process_);
-    }
-    if (collector_.joinable()) collector_.join();  // the pipe closes with the process
+    terminate();
+    if (collector_.joinable()) collector_.join();  // also when the program never started
+    if (process_) CloseHandle(process_);
     if (read_end_) CloseHandle(read_end_);
   }
 
   // The exit code, or nothing when the program still runs after `timeout_ms`.
+  // Once it has ended, its output is complete.
   std::optional<DWORD> wait(DWORD timeout_ms) {
     if (!process_ || WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
+    if (collector_.joinable()) collector_.join();  // the pipe ends with the process
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
     return code;
   }
-  // Everything written so far, once the program has ended: all of it.
+  void terminate() {
+    if (!process_) return;
+    TerminateProcess(process_, 99);
+    wait(INFINITE);
+  }
+  // Everything written so far.
   std::string output() const {
     const std::lock_guard<std::mutex> hold(mutex_);
     return output_;
@@ -222,6 +226,7 @@ TEST(player_session, a_watching_reader_sees_every_published_state_in_order) {
   EXPECT_TRUE(reader.wait_for_output(
       [](const auto& lines) { return lines.size() > 1 && lines.back() == R"({"state":"absent"})"; }, 10000))
       << reader.output();
+  reader.terminate();
 
   std::vector<published> seen;
   for (const std::string& line : reader.lines()) seen.push_back(parse_reader_line(line));

@@ -1,6 +1,6 @@
 // Writes window titles for the tests, independently of the component's own
-// record code: base64 of name + zero byte ":" base64 of value + zero byte ";"
-// per field, then the "length" entry.
+// record code: base64(name + zero byte) ":" base64(value + zero byte) ";" per
+// field, then the "length" entry.
 #pragma once
 
 #include <string>
@@ -13,24 +13,15 @@ namespace reader_test {
 inline std::string base64(std::string_view bytes) {
   static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string text;
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned group = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                           static_cast<unsigned char>(bytes[i + 2]);
-    for (int shift = 18; shift >= 0; shift -= 6) text += alphabet[group >> shift & 0x3F];
-  }
-  if (const std::size_t rest = bytes.size() - i; rest > 0) {
-    unsigned group = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    text += alphabet[group >> 18 & 0x3F];
-    text += alphabet[group >> 12 & 0x3F];
-    text += rest == 2 ? alphabet[group >> 6 & 0x3F] : '=';
-    text += '=';
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    unsigned group = 0;
+    for (std::size_t k = i; k < i + 3; ++k) group = group << 8 | (k < bytes.size() ? (unsigned char)bytes[k] : 0u);
+    const std::size_t characters = bytes.size() - i < 3 ? bytes.size() - i + 1 : 4;
+    for (std::size_t k = 0; k < 4; ++k) text += k < characters ? alphabet[group >> (18 - 6 * k) & 0x3F] : '=';
   }
   return text;
 }
 
-// One entry; the zero byte that ends each piece is added here.
 inline std::string title_entry(std::string_view name, std::string_view value) {
   return base64(std::string(name) + '\0') + ":" + base64(std::string(value) + '\0') + ";";
 }

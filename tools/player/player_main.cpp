@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/interfaces.h"
@@ -119,7 +120,7 @@ class pacer {
   // Wall milliseconds of a play or wait step of `seconds`.
   double step_length(double seconds) const { return step_ms_ ? *step_ms_ : seconds * 1000 / pace_; }
 
-  // Waits until `offset_ms` after the first step; false when interrupted.
+  // Waits until `offset_ms` after playback began; false when interrupted.
   bool wait_until(double offset_ms) {
     for (;;) {
       const double remaining =
@@ -163,8 +164,10 @@ std::string event_list(std::uint32_t mask) {
 // only the events its mask asks for.
 class playback {
  public:
-  playback(const std::vector<test_callback_registry::registration>& handlers, pacer& clock, bool verbose)
-      : handlers_(handlers), clock_(clock), verbose_(verbose) {}
+  // The handlers as registered now: a registration during an event does not
+  // change whom that event reaches.
+  playback(std::vector<test_callback_registry::registration> handlers, pacer& clock, bool verbose)
+      : handlers_(std::move(handlers)), clock_(clock), verbose_(verbose) {}
 
   // False when interrupted; playback is then stopped.
   bool play(const std::vector<playlist::step>& steps) {
@@ -282,7 +285,7 @@ class playback {
     return true;
   }
 
-  const std::vector<test_callback_registry::registration>& handlers_;
+  const std::vector<test_callback_registry::registration> handlers_;
   pacer& clock_;
   bool verbose_;
   double wall_ms_ = 0;
@@ -339,19 +342,7 @@ std::optional<options> read_options(int argc, wchar_t** argv) {
   return chosen;
 }
 
-std::wstring own_directory() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
+// The file of `module`; null for this program.
 std::wstring module_path(HMODULE module) {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
@@ -360,6 +351,8 @@ std::wstring module_path(HMODULE module) {
     path.resize(path.size() * 2);
   }
 }
+
+std::wstring file_name_of(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
 
 std::optional<std::string> read_file(const std::wstring& path) {
   FILE* file = _wfopen(path.c_str(), L"rb");
@@ -415,7 +408,7 @@ exit_status run_component(HMODULE module, const playlist::parsed& list, const op
   }
 
   const std::wstring path = module_path(module);
-  const std::string path_text = utf8(path), file_name = utf8(path.substr(path.find_last_of(L"\\/") + 1));
+  const std::string path_text = utf8(path), file_name = utf8(file_name_of(path));
   if (chosen.verbose) print("[player] module " + path_text + ", client interface " + std::to_string(version));
 
   std::list<published_service> services;
@@ -509,7 +502,11 @@ int main() {
   SetConsoleOutputCP(CP_UTF8);
   interrupt_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
-  const std::wstring component = chosen->component.empty() ? own_directory() + default_component : chosen->component;
+  std::wstring component = chosen->component;
+  if (component.empty()) {
+    const std::wstring own_path = module_path(nullptr);
+    component = own_path.substr(0, own_path.size() - file_name_of(own_path).size()) + default_component;
+  }
   const HMODULE module = LoadLibraryW(component.c_str());
   exit_status status = component_failed;
   if (!module) {
