@@ -32,9 +32,12 @@ std::int32_t interlocked_decrement(std::int32_t volatile* value);
 // Signal numbers are the Windows runtime's: 2 SIGINT, 15 SIGTERM, 21 SIGBREAK,
 // 22 SIGABRT. The handler receives the same numbering.
 using signal_handler = void (*)(int);
-void install_signal_handler(int runtime_signal, signal_handler handler);
-// Clears _WRITE_ABORT_MSG and _CALL_REPORTFAULT: abort() then only raises SIGABRT.
-void clear_abort_behavior();
+// Returns the handler that was installed before.
+signal_handler install_signal_handler(int runtime_signal, signal_handler handler);
+// Clears _WRITE_ABORT_MSG and _CALL_REPORTFAULT: abort() then only raises
+// SIGABRT. Returns the flags as they were, for restore_abort_behavior.
+unsigned clear_abort_behavior();
+void restore_abort_behavior(unsigned flags);
 // Raises a non-continuable structured exception with one argument word.
 [[noreturn]] void raise_noncontinuable_exception(std::uint32_t code, std::uint32_t argument);
 

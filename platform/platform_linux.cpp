@@ -103,15 +103,21 @@ std::int32_t interlocked_decrement(std::int32_t volatile* value) {
   return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
 }
 
-void install_signal_handler(int runtime_signal_number, signal_handler handler) {
+signal_handler install_signal_handler(int runtime_signal_number, signal_handler handler) {
   const int number = linux_signal(runtime_signal_number);
-  if (number == 0) return;  // like signal() refusing a number it does not know
-  installed_handlers[number] = handler;
-  std::signal(number, dispatch_signal);
+  if (number == 0) return SIG_ERR;  // like signal() refusing a number it does not know
+  // A real handler is reached through dispatch_signal, which passes it the
+  // Windows number; SIG_DFL and SIG_IGN go to the kernel as they are.
+  const bool dispatched = handler != SIG_DFL && handler != SIG_IGN;
+  const signal_handler outer = std::signal(number, dispatched ? dispatch_signal : handler);
+  const signal_handler previous = outer == dispatch_signal ? installed_handlers[number] : outer;
+  installed_handlers[number] = dispatched ? handler : nullptr;
+  return previous;
 }
 
 // glibc's abort() never writes a message of its own: nothing to clear.
-void clear_abort_behavior() {}
+unsigned clear_abort_behavior() { return 0; }
+void restore_abort_behavior(unsigned) {}
 
 // Linux has no structured exceptions. An unhandled non-continuable exception
 // ends a Windows process with the exception code; here the process reports the

@@ -45,9 +45,13 @@ std::int32_t interlocked_decrement(std::int32_t volatile* value) {
   return InterlockedDecrement(reinterpret_cast<LONG volatile*>(value));
 }
 
-void install_signal_handler(int runtime_signal, signal_handler handler) { std::signal(runtime_signal, handler); }
+signal_handler install_signal_handler(int runtime_signal, signal_handler handler) {
+  return std::signal(runtime_signal, handler);
+}
 
-void clear_abort_behavior() { _set_abort_behavior(0, ~0u); }
+unsigned clear_abort_behavior() { return _set_abort_behavior(0, ~0u); }
+
+void restore_abort_behavior(unsigned flags) { _set_abort_behavior(flags, ~0u); }
 
 void raise_noncontinuable_exception(std::uint32_t code, std::uint32_t argument) {
   const ULONG_PTR arguments[1] = {argument};

@@ -18,7 +18,10 @@ service_factory_single_t<componentversion_myimpl> componentversion_factory;
 static_assert(sizeof(initquit_factory) == 16 && sizeof(componentversion_factory) == 16);
 #endif
 
-// Before the player's first call into the module.
-const bool signal_translation_installed = (install_signal_translation(), true);
+// Before the player's first call into the module; undone at unload.
+struct signal_translation_scope {
+  signal_translation_scope() { install_signal_translation(); }
+  ~signal_translation_scope() { remove_signal_translation(); }
+} const signal_translation;
 
 }  // namespace

@@ -12,6 +12,11 @@ inline constexpr std::uint32_t fatal_signal_exception_code = 0x6F8E1DC8;
 // Runs once, at module load.
 void install_signal_translation();
 
+// Puts back the handlers and abort behaviour that were in place before, at
+// module unload: the C runtime outlives the module, and a handler left
+// pointing into unloaded code would crash the next signal.
+void remove_signal_translation();
+
 // Raises the non-continuable exception fatal_signal_exception_code with the
 // signal number as its one argument. Never returns.
 [[noreturn]] void translate_signal(int signal_number);

@@ -56,24 +56,34 @@ void start_component(loaded_component& component, int registries) {
 
 }  // namespace
 
+// Raises `mode` (a signal number, or "abort") through the C runtime.
+void raise_signal(const std::string& mode) {
+  if (mode == "abort") std::abort();
+  write_stdout("raise returned " + std::to_string(std::raise(std::atoi(mode.c_str()))) + "\n");
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
+  std::string mode = argv[1];
+  if (mode.starts_with("unloaded-")) {  // the component loaded and unloaded again
+    { loaded_component unloaded; }
+    AddVectoredExceptionHandler(1, report_exception);
+    raise_signal(mode.substr(9));
+    return 1;
+  }
   loaded_component component;
   if (!component.module()) {
     write_stdout("cannot load foo_vek_ipc.dll\n");
     return 2;
   }
   AddVectoredExceptionHandler(1, report_exception);
-  const std::string mode = argv[1];
-  if (mode == "abort") {
-    std::abort();
-  } else if (mode == "start-without-registry") {
+  if (mode == "start-without-registry") {
     start_component(component, 0);
     return 0;
   } else if (mode == "start-with-two-registries") {
     start_component(component, 2);
   } else {
-    write_stdout("raise returned " + std::to_string(std::raise(std::atoi(mode.c_str()))) + "\n");
+    raise_signal(mode);
   }
   return 1;
 }

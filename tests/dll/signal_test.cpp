@@ -26,6 +26,16 @@ TEST(signal_translation, interrupt_termination_and_break_raise_the_exception) {
 
 TEST(signal_translation, abort_raises_the_exception_without_a_runtime_message) { expect_translated(L"abort", 22); }
 
+TEST(signal_translation, unloading_the_module_gives_the_signals_back_to_the_runtime) {
+  // The runtime's own handling ends the process with code 3; a handler left
+  // behind in the unloaded module would crash instead.
+  for (const wchar_t* argument : {L"unloaded-2", L"unloaded-15", L"unloaded-abort"}) {
+    const process_result child = run_sibling(L"child_host.exe", argument);
+    EXPECT_EQ(child.output.find("exception code="), std::string::npos) << child.output;
+    EXPECT_EQ(child.exit_code, 3u) << child.output;
+  }
+}
+
 TEST(signal_translation, other_signals_are_left_to_the_runtime) {
   // SIGFPE keeps the runtime's default handling: no translation.
   const process_result child = run_sibling(L"child_host.exe", L"8");
