@@ -60,7 +60,8 @@ void check_against(const variable_index& index, const oracle& expected) {
   std::vector<index_node*> forward, backward;
   for (index_node* n = extreme(index.root(), &index_node::smaller); n && forward.size() <= nodes; n = n->next_node())
     forward.push_back(n);
-  for (index_node* n = extreme(index.root(), &index_node::larger); n && backward.size() <= nodes; n = n->previous_node())
+  for (index_node* n = extreme(index.root(), &index_node::larger); n && backward.size() <= nodes;
+       n = n->previous_node())
     backward.push_back(n);
   std::reverse(backward.begin(), backward.end());
   if (forward != backward || forward.size() != expected.size()) {
