@@ -6,26 +6,15 @@ namespace {
 
 using namespace foobar2000_io;
 
-// Raised by value and caught as std::exception: the fixed text, whose pointer
-// every copy shares.
+// Raised by value and caught as std::exception: the fixed text, shared by copies.
 template <class Error>
 void expect_message(const char* message) {
   try {
     throw Error();
   } catch (const std::exception& caught) {
     EXPECT_STREQ(caught.what(), message);
-    const Error copy(dynamic_cast<const Error&>(caught));
-    EXPECT_EQ(copy.what(), caught.what());
+    EXPECT_EQ(Error(dynamic_cast<const Error&>(caught)).what(), caught.what());
   }
-}
-
-TEST(Errors, CarryTheirFixedMessages) {
-  expect_message<pfc::exception_overflow>("Overflow");
-  expect_message<exception_service_not_found>("Service not found");
-  expect_message<exception_service_duplicated>("Service duplicated");
-  expect_message<exception_io_data_truncation>("Unsupported format or corrupted file");
-  expect_message<exception_aborted>("User abort");
-  expect_message<pfc::bad_allocation>("bad allocation");
 }
 
 template <class Handler, class Error>
@@ -39,7 +28,13 @@ bool caught_by() {
   }
 }
 
-TEST(Errors, IoHandlersCatchTruncationButNeverAnAbort) {
+TEST(Errors, MessagesAndWhatCatchesThem) {
+  expect_message<pfc::exception_overflow>("Overflow");
+  expect_message<exception_service_not_found>("Service not found");
+  expect_message<exception_service_duplicated>("Service duplicated");
+  expect_message<exception_io_data_truncation>("Unsupported format or corrupted file");
+  expect_message<exception_aborted>("User abort");
+  expect_message<pfc::bad_allocation>("bad allocation");
   EXPECT_TRUE((caught_by<exception_io_data, exception_io_data_truncation>()));
   EXPECT_TRUE((caught_by<exception_io, exception_io_data_truncation>()));
   EXPECT_FALSE((caught_by<exception_io_data, exception_aborted>()));
