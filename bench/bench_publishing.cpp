@@ -7,7 +7,7 @@
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
-#include "tests/host_objects/host_objects.h"
+#include "tools/host_standin/host_standin.h"
 
 #include <cstring>
 #include <utility>
@@ -72,8 +72,8 @@ class running_component {
   play_callback& handler() { return *registry.registrations().back().handler; }
 
  private:
-  test_host_api api;
-  test_callback_registry registry;
+  player_host_api api;
+  player_callback_registry registry;
   service_impl_single_t<initquit_tutorial1> service;
 };
 

@@ -14,7 +14,7 @@
 
 #include "host/config.h"
 #include "support/errors.h"
-#include "tests/host_objects/host_objects.h"
+#include "tools/host_standin/host_standin.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ constexpr guid palette[] = {{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}},
                             {0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}};
 
 FuzzedDataProvider* input = nullptr;  // what is left of it decides the variables' steps
-const test_readable_stream* player_stream = nullptr;
+const player_readable_stream* player_stream = nullptr;
 std::size_t stream_size = 0;
 bool aborted = false;
 
@@ -105,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::list<fuzz_variable> variables;
   for (int count = provider.ConsumeIntegralInRange(0, 4); count > 0; --count) variables.emplace_back(draw_guid());
   const std::vector<std::uint8_t> bytes = draw_stream();
-  test_readable_stream stream(bytes);
-  test_abort_signal abort;
+  player_readable_stream stream(bytes);
+  player_abort_signal abort;
   player_stream = &stream;
   stream_size = bytes.size();
   aborted = false;

@@ -15,7 +15,7 @@
 
 namespace {
 
-test_console_sink* observed_console = nullptr;
+player_console_sink* observed_console = nullptr;
 
 void write_stdout(const std::string& text) {
   DWORD written = 0;
@@ -42,9 +42,9 @@ LONG CALLBACK report_exception(EXCEPTION_POINTERS* pointers) {
 
 // Starts the component with `registries` playback-callback registries.
 void start_component(loaded_component& component, int registries) {
-  static test_host_api api;
-  static test_console_sink console;
-  static test_callback_registry registry[2];
+  static player_host_api api;
+  static player_console_sink console;
+  static player_callback_registry registry[2];
   for (int i = 0; i < registries; ++i) api.add_service(registry[i]);
   api.add_service(console);
   observed_console = &console;

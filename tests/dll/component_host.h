@@ -9,7 +9,7 @@
 #include <string>
 
 #include "raw_call.h"
-#include "tests/host_objects/host_objects.h"
+#include "tools/host_standin/host_standin.h"
 
 // GUIDs as the player knows them, written out here rather than taken from the
 // component's headers.

@@ -19,11 +19,11 @@ class module_test : public ::testing::Test {
   void SetUp() override { ASSERT_NE(component().enter(&api), nullptr); }
   void* client() { return component().client(); }
 
-  test_host_api api;
+  player_host_api api;
 };
 
 TEST_F(module_test, entry_returns_one_client_and_fixed_answers) {
-  test_host_api other;
+  player_host_api other;
   EXPECT_EQ(component().enter(&other), client());
   for (int i = 0; i < 100; ++i) {
     EXPECT_EQ(raw::call<std::uint32_t>(client(), interface_version), 76u);
@@ -38,9 +38,9 @@ TEST_F(module_test, client_slots_pop_exactly_their_arguments) {
     EXPECT_EQ(raw::stack_imbalance(client(), set_module_location, raw::words().ptr("C:\\p").ptr("f.dll")), 0);
     EXPECT_EQ(raw::stack_imbalance(client(), set_services_ready, raw::words().u32(0)), 0);
     EXPECT_EQ(raw::stack_imbalance(client(), debug_build, raw::words()), 0);
-    test_abort_signal abort;
-    test_writable_stream out;
-    test_readable_stream in({});
+    player_abort_signal abort;
+    player_writable_stream out;
+    player_readable_stream in({});
     EXPECT_EQ(raw::stack_imbalance(client(), save_configuration, raw::words().ptr(&out).ptr(&abort)), 0);
     EXPECT_EQ(raw::stack_imbalance(client(), load_configuration, raw::words().ptr(static_cast<readable_stream*>(&in)).ptr(&abort)), 0);
   }
@@ -70,7 +70,7 @@ TEST_F(module_test, create_instance_fills_the_reference_and_releases_the_old_one
     EXPECT_EQ(raw::stack_imbalance(record, 0, raw::words().ptr(&held)), 0);
     EXPECT_EQ(held, embedded);
 
-    test_console_sink other;
+    player_console_sink other;
     other.add_reference();
     held = static_cast<service_base*>(&other);
     raw::call<void>(record, 0, &held);
@@ -89,7 +89,7 @@ TEST_F(module_test, static_services_count_nothing_and_answer_only_their_class) {
       EXPECT_EQ(raw::call<std::int32_t>(service, 0), 1);  // release
       EXPECT_EQ(raw::call<std::int32_t>(service, 1), 1);  // add_reference
     }
-    test_console_sink previous;
+    player_console_sink previous;
     previous.add_reference();
     void* held = static_cast<service_base*>(&previous);
     const guid* other_class = class_id == &initquit_class ? &componentversion_class : &initquit_class;
@@ -106,7 +106,7 @@ TEST_F(module_test, static_services_count_nothing_and_answer_only_their_class) {
 TEST_F(module_test, identity_answers_with_one_set_text_of_the_exact_length) {
   void* identity = component().service(componentversion_class);
   auto ask = [&](unsigned slot) {
-    test_host_string out("old text that must go");
+    player_host_string out("old text that must go");
     EXPECT_EQ(raw::stack_imbalance(identity, slot, raw::words().ptr(static_cast<pfc::string_base*>(&out))), 0);
     EXPECT_EQ(out.set_text_calls().size(), 1u);
     EXPECT_EQ(out.other_calls(), 0u);
@@ -126,8 +126,8 @@ TEST_F(module_test, identity_answers_with_one_set_text_of_the_exact_length) {
 }
 
 TEST_F(module_test, configuration_with_no_variables_writes_nothing_and_skips_every_record) {
-  test_abort_signal abort;
-  test_writable_stream out;
+  player_abort_signal abort;
+  player_writable_stream out;
   raw::call<void>(client(), save_configuration, static_cast<writable_stream*>(&out), static_cast<abort_signal*>(&abort));
   EXPECT_TRUE(out.calls().empty());
 
@@ -136,7 +136,7 @@ TEST_F(module_test, configuration_with_no_variables_writes_nothing_and_skips_eve
                                      0xCC, 0xDD, 0xEE, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x61, 0x62, 0x63};
   bytes.insert(bytes.end(), 16, 0x42);
   bytes.insert(bytes.end(), {0, 0, 0, 0, 1, 2, 3, 4, 5});
-  test_readable_stream in(bytes);
+  player_readable_stream in(bytes);
   raw::call<void>(client(), load_configuration, static_cast<readable_stream*>(&in), static_cast<abort_signal*>(&abort));
   const std::vector<stream_call> expected = {
       {stream_operation::read_bytes, 16, &abort}, {stream_operation::read_exact, 4, &abort},

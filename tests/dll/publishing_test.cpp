@@ -59,12 +59,12 @@ class session : public ::testing::Test {
     raw::call<void>(component.client(), set_services_ready, 1u);
   }
   void TearDown() override {
-    for (test_console_sink* sink : {&first_console, &second_console}) EXPECT_EQ(sink->balance(), 0);
+    for (player_console_sink* sink : {&first_console, &second_console}) EXPECT_EQ(sink->balance(), 0);
     EXPECT_EQ(registry.balance(), 0);
   }
 
   static void* handler() { return registry.registrations().at(0).handler; }
-  static void info(const test_track_info& track) { raw::call<void>(handler(), dynamic_info, &track); }
+  static void info(const player_track_info& track) { raw::call<void>(handler(), dynamic_info, &track); }
   static void stop() { raw::call<void>(handler(), playback_stopped, 0u); }
   static std::size_t lines(const std::string& text) {
     std::size_t count = 0;
@@ -73,9 +73,9 @@ class session : public ::testing::Test {
   }
 
   static inline loaded_component component;
-  static inline test_host_api api;
-  static inline test_console_sink first_console, second_console;
-  static inline test_callback_registry registry;
+  static inline player_host_api api;
+  static inline player_console_sink first_console, second_console;
+  static inline player_callback_registry registry;
 };
 
 TEST_F(session, start_creates_the_window_registers_and_announces_on_every_console) {
@@ -87,14 +87,14 @@ TEST_F(session, start_creates_the_window_registers_and_announces_on_every_consol
   ASSERT_EQ(registry.registrations().size(), 1u);
   EXPECT_EQ(registry.registrations()[0].event_mask, 0xD6u);
   EXPECT_FALSE(registry.registrations()[0].only_when_visible);
-  for (test_console_sink* sink : {&first_console, &second_console}) {
+  for (player_console_sink* sink : {&first_console, &second_console}) {
     ASSERT_EQ(sink->writes().size(), 1u);
     EXPECT_EQ(sink->writes()[0].text, "VEK IPC Plugin Initialized\r\n");
   }
 }
 
 TEST_F(session, the_worked_example_is_published_exactly) {
-  info(test_track_info({{"title", {"Song"}}, {"artist", {"Band"}}}, 215.4));
+  info(player_track_info({{"title", {"Song"}}, {"artist", {"Band"}}}, 215.4));
   const observed seen = observe();
   EXPECT_EQ(seen.title, "dGl0bGUA:U29uZwA=;YXJ0aXN0AA==:QmFuZAA=;bGVuZ3RoAA==:MjE1AA==;");
   const reader::now_playing playing = decode(seen.title);
@@ -105,7 +105,7 @@ TEST_F(session, the_worked_example_is_published_exactly) {
 
 TEST_F(session, awkward_fields_and_lengths_arrive_intact) {
   const std::string long_value(5000, 'x');
-  info(test_track_info({{"artist", {"Sigur R\xC3\xB3s", "second artist"}},
+  info(player_track_info({{"artist", {"Sigur R\xC3\xB3s", "second artist"}},
                         {"title", {"a:b;c=d"}},
                         {"comment", {""}},
                         {"", {"nameless"}},
@@ -121,14 +121,14 @@ TEST_F(session, awkward_fields_and_lengths_arrive_intact) {
                                     {"genre", "\xE2\x99\xAB \xF0\x9F\x8E\xB5"}}));
   EXPECT_EQ(playing.length, "-4");
 
-  info(test_track_info({{"title", {"Zero"}}}, 0.4));
+  info(player_track_info({{"title", {"Zero"}}}, 0.4));
   EXPECT_EQ(decode(observe().title).length, "0");
-  info(test_track_info({{"title", {"Huge"}}}, 1e300));
+  info(player_track_info({{"title", {"Huge"}}}, 1e300));
   EXPECT_EQ(decode(observe().title).length, "0") << "a length that does not fit is unknown";
 }
 
 TEST_F(session, identical_information_is_written_once) {
-  const test_track_info same({{"title", {"Once"}}}, 10);
+  const player_track_info same({{"title", {"Once"}}}, 10);
   info(same);
   ASSERT_TRUE(SetWindowTextA(find_window(), "tampered"));
   info(same);
@@ -136,24 +136,24 @@ TEST_F(session, identical_information_is_written_once) {
 }
 
 TEST_F(session, stop_then_the_same_track_keeps_stop_and_a_new_track_is_written) {
-  const test_track_info a({{"title", {"A"}}}, 1), b({{"title", {"B"}}}, 2);
+  const player_track_info a({{"title", {"A"}}}, 1), b({{"title", {"B"}}}, 2);
   info(a);
   stop();
   EXPECT_EQ(observe().title, "STOP");
   info(a);
   EXPECT_EQ(observe().title, "STOP");
-  info(test_track_info({}, 5));
+  info(player_track_info({}, 5));
   EXPECT_EQ(observe().title, "STOP") << "no fields, no record";
   info(b);
   EXPECT_EQ(decode(observe().title).fields, (fields{{"title", "B"}}));
 }
 
 TEST_F(session, every_slot_pops_its_arguments_and_changes_nothing_it_should_not) {
-  const test_track_info playing({{"title", {"Steady"}}}, 3);
+  const player_track_info playing({{"title", {"Steady"}}}, 3);
   info(playing);
   const std::string title = observe().title;
   const std::size_t console_lines = first_console.writes().size();
-  test_track_handle track;
+  player_track_handle track;
   for (int i = 0; i < 200; ++i) {
     track.add_reference();
     track.add_reference();
@@ -182,16 +182,16 @@ TEST_F(session, console_lines_reach_every_sink_only_while_services_are_ready) {
   ASSERT_TRUE(window);
   ASSERT_TRUE(DestroyWindow(window));  // every title write now fails
   const std::size_t before = lines(failure_line);
-  info(test_track_info({{"title", {"Lost 1"}}}, 1));
+  info(player_track_info({{"title", {"Lost 1"}}}, 1));
   EXPECT_EQ(lines(failure_line), before + 1);
-  info(test_track_info({{"title", {"Lost 1"}}}, 1));
+  info(player_track_info({{"title", {"Lost 1"}}}, 1));
   EXPECT_EQ(lines(failure_line), before + 1) << "a failed record is not written again";
   stop();
   EXPECT_EQ(lines(failure_line), before + 2);
   EXPECT_EQ(second_console.writes().size(), first_console.writes().size());
 
   raw::call<void>(component.client(), set_services_ready, 0u);
-  info(test_track_info({{"title", {"Lost 2"}}}, 1));
+  info(player_track_info({{"title", {"Lost 2"}}}, 1));
   stop();
   EXPECT_EQ(lines(failure_line), before + 2) << "dropped while services are not ready";
   raw::call<void>(component.client(), set_services_ready, 2u);  // any non-zero byte
@@ -207,9 +207,9 @@ TEST_F(session, quit_removes_the_window_and_leaves_the_handler_inert) {
   EXPECT_FALSE(observe().window);
   const std::size_t console_lines = first_console.writes().size();
   void* retired = registry.registrations().back().handler;
-  test_track_handle track;
+  player_track_handle track;
   track.add_reference();
-  raw::call<void>(retired, dynamic_info, &static_cast<const track_info&>(test_track_info({{"t", {"late"}}}, 1)));
+  raw::call<void>(retired, dynamic_info, &static_cast<const track_info&>(player_track_info({{"t", {"late"}}}, 1)));
   raw::call<void>(retired, playback_stopped, 0u);
   raw::call<void>(retired, new_track, static_cast<service_base*>(&track));
   EXPECT_EQ(first_console.writes().size(), console_lines);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "support/errors.h"
-#include "tests/host_objects/host_objects.h"
+#include "tools/host_standin/host_standin.h"
 #include "tests/support/failing_heap.h"
 
 // Index nodes are the only objects the configuration code takes from the
@@ -117,17 +117,17 @@ class ConfigTest : public testing::Test {
   }
   // Loads `input` without error and returns the calls made on it.
   std::string load(const std::string& input) {
-    test_readable_stream in(stream_bytes(input));
+    player_readable_stream in(stream_bytes(input));
     load_configuration(in, abort_);
     return calls_of(in, abort_);
   }
 
-  test_abort_signal abort_;
+  player_abort_signal abort_;
   const std::size_t heap_blocks_before_ = failing_heap::live_blocks();
 };
 
 TEST_F(ConfigTest, SavedRecordsFollowListOrderWithTheirDataInOneWrite) {
-  test_writable_stream out;
+  player_writable_stream out;
   const std::size_t heap_calls = failing_heap::calls();
   save_configuration(out, abort_);
   EXPECT_TRUE(out.calls().empty());  // no entries: no call and no allocation
@@ -171,11 +171,11 @@ TEST_F(ConfigTest, SaveErrorsLeaveWithEarlierRecordsWritten) {
   } abort;
   test_saveable aborted(id(1), {"ok", "no"});
   test_saveable earlier(example_id, {"abc"});
-  test_writable_stream out;
+  player_writable_stream out;
   EXPECT_THROW(save_configuration(out, abort), foobar2000_io::exception_aborted);
   EXPECT_EQ(std::string(out.bytes().begin(), out.bytes().end()), example_record);
 
-  test_writable_stream refusing;
+  player_writable_stream refusing;
   refusing.fail_call(1, std::make_exception_ptr(host_error{}));
   EXPECT_THROW(save_configuration(refusing, abort_), host_error);
   EXPECT_EQ(calls_of(refusing, abort_), "w16 w4");
@@ -207,7 +207,7 @@ TEST_F(ConfigTest, UnreadRestOverreadingAndDataErrorsStayInTheirRecord) {
   });
   test_loadable host_failure(id(5), reads_exactly());  // the player's read raises a data error
   test_loadable next(id(6), reads_exactly());
-  test_readable_stream in(stream_bytes(record(id(1), "abcde") + record(id(2), "wxyz") + record(id(3), "skipped") +
+  player_readable_stream in(stream_bytes(record(id(1), "abcde") + record(id(2), "wxyz") + record(id(3), "skipped") +
                                        record(id(4), "abc") + record(id(5), "def") + record(id(6), "next")));
   in.fail_call(16, std::make_exception_ptr(foobar2000_io::exception_io_data()));
   load_configuration(in, abort_);
@@ -222,7 +222,7 @@ TEST_F(ConfigTest, UnreadRestOverreadingAndDataErrorsStayInTheirRecord) {
 // keep their data, and the index is gone: the test holds a count on each node
 // while the error passes, and its release must be the last.
 template <class Error>
-void check_error_leaves_load(Error error, test_abort_signal& abort) {
+void check_error_leaves_load(Error error, player_abort_signal& abort) {
   SCOPED_TRACE(typeid(Error).name());
   std::vector<void*> nodes;
   nodes.reserve(8);
@@ -233,7 +233,7 @@ void check_error_leaves_load(Error error, test_abort_signal& abort) {
     throw error;
   });
   test_loadable after(id(2), reads_exactly());
-  test_readable_stream in(stream_bytes(record(id(1), "1") + example_record + record(id(2), "3")));
+  player_readable_stream in(stream_bytes(record(id(1), "1") + example_record + record(id(2), "3")));
   EXPECT_THROW(load_configuration(in, abort), Error);
   node_sink = nullptr;
   EXPECT_EQ(before.loads, (loads{{1, "1"}}));
@@ -253,7 +253,7 @@ TEST_F(ConfigTest, EveryOtherErrorLeavesTheLoadAndTheIndexIsReleased) {
 
   test_loadable a(example_id, reads_exactly()), b(id(1), reads_exactly()), c(id(2), reads_exactly());
   nodes_allowed = 2;  // no memory for the index: the load leaves before any read
-  test_readable_stream in(stream_bytes(example_record));
+  player_readable_stream in(stream_bytes(example_record));
   EXPECT_THROW(load_configuration(in, abort_), std::bad_alloc);
   EXPECT_TRUE(in.calls().empty());
 }
@@ -265,13 +265,13 @@ TEST_F(ConfigTest, StreamEndingInsideARecord) {
 
   // The player's errors from the length's read and the unclaimed data's skip leave.
   for (std::size_t failing_call : {1, 2}) {
-    test_readable_stream in(stream_bytes(unclaimed.substr(0, 16 + failing_call * 3)));
+    player_readable_stream in(stream_bytes(unclaimed.substr(0, 16 + failing_call * 3)));
     in.fail_call(failing_call, std::make_exception_ptr(host_error{}));
     EXPECT_THROW(load_configuration(in, abort_), host_error);
   }
   // The variable meets the end as the end of its record (its truncation is
   // swallowed); the missing rest then cannot be skipped.
-  test_readable_stream in(stream_bytes(claimed.substr(0, 23)));
+  player_readable_stream in(stream_bytes(claimed.substr(0, 23)));
   EXPECT_THROW(load_configuration(in, abort_), foobar2000_io::exception_io_data_truncation);
   EXPECT_EQ(variable.loads.back(), (test_loadable::load{6, "abc\0\0\0"s, true}));
   EXPECT_EQ(calls_of(in, abort_), "r16 x4 r6 s3");

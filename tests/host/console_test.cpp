@@ -6,11 +6,11 @@
 #include "host/console.h"
 #include "host/module.h"
 #include "support/errors.h"
-#include "tests/host_objects/host_objects.h"
+#include "tools/host_standin/host_standin.h"
 
 namespace {
 
-using call = test_host_api::call;
+using call = player_host_api::call;
 
 class console_output : public ::testing::Test {
  protected:
@@ -23,8 +23,8 @@ class console_output : public ::testing::Test {
     kept_host_api = nullptr;
   }
 
-  test_host_api api;
-  test_console_sink first, second;
+  player_host_api api;
+  player_console_sink first, second;
 };
 
 TEST_F(console_output, reaches_every_sink_once_in_index_order) {
@@ -32,7 +32,7 @@ TEST_F(console_output, reaches_every_sink_once_in_index_order) {
   api.add_service(second);
   console::formatter().append_terminated("hello ").append_terminated("world\r\n");
 
-  for (test_console_sink* sink : {&first, &second}) {
+  for (player_console_sink* sink : {&first, &second}) {
     ASSERT_EQ(sink->writes().size(), 1u) << "two appends are one message";
     EXPECT_EQ(sink->writes()[0].text, "hello world\r\n");
     EXPECT_EQ(sink->writes()[0].length, 0xFFFFFFFFu);
@@ -75,14 +75,14 @@ TEST_F(console_output, a_failing_sink_lets_the_error_out_with_every_reference_re
 
 TEST_F(console_output, a_reference_stored_with_a_refusal_is_released) {
   api.add_service(first);
-  api.set_creation(console_sink::class_id, test_host_api::creation::filled_but_refused);
+  api.set_creation(console_sink::class_id, player_host_api::creation::filled_but_refused);
   console::formatter().append_terminated("text\r\n");
   EXPECT_TRUE(first.writes().empty());
   EXPECT_EQ(first.balance(), 0);
 }
 
 TEST_F(console_output, single_service_lookup_reports_none_and_duplicates_without_creating) {
-  test_callback_registry registry, another;
+  player_callback_registry registry, another;
   service_ref out;
   EXPECT_THROW(get_single_service(playback_callback_registry::class_id, out), exception_service_not_found);
 
@@ -105,9 +105,9 @@ TEST_F(console_output, single_service_lookup_reports_none_and_duplicates_without
 }
 
 TEST_F(console_output, single_service_lookup_passes_on_a_refused_creation) {
-  test_callback_registry registry;
+  player_callback_registry registry;
   api.add_service(registry);
-  api.set_creation(playback_callback_registry::class_id, test_host_api::creation::refused);
+  api.set_creation(playback_callback_registry::class_id, player_host_api::creation::refused);
   service_ref out;
   EXPECT_FALSE(get_single_service(playback_callback_registry::class_id, out));
   EXPECT_FALSE(out);

@@ -9,7 +9,7 @@
 #include "platform/standin.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
-#include "tests/host_objects/host_objects.h"
+#include "tools/host_standin/host_standin.h"
 
 namespace {
 
@@ -31,15 +31,15 @@ class publisher : public ::testing::Test {
   platform::window_handle window() const { return platform::standin::find_message_window(ipc_window_class); }
 
   int module = 0;
-  test_host_api api;
-  test_console_sink sink;
-  test_callback_registry registry;
+  player_host_api api;
+  player_console_sink sink;
+  player_callback_registry registry;
   service_impl_single_t<initquit_tutorial1> service;
 };
 
 TEST_F(publisher, a_registry_that_hands_out_nothing_counts_as_missing) {
   api.add_service(registry);
-  api.set_creation(playback_callback_registry::class_id, test_host_api::creation::refused);
+  api.set_creation(playback_callback_registry::class_id, player_host_api::creation::refused);
   service.start();
   EXPECT_TRUE(registry.registrations().empty());
   EXPECT_EQ(sink.writes().size(), 1u);
@@ -47,7 +47,7 @@ TEST_F(publisher, a_registry_that_hands_out_nothing_counts_as_missing) {
 }
 
 TEST_F(publisher, two_registries_fail_start_after_the_window_exists) {
-  test_callback_registry second;
+  player_callback_registry second;
   api.add_service(registry);
   api.add_service(second);
   Test_Class* before = playback_handler;

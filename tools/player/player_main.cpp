@@ -24,7 +24,7 @@
 
 #include "host/interfaces.h"
 #include "host/services.h"
-#include "tests/host_objects/host_objects.h"
+#include "tools/host_standin/host_standin.h"
 #include "tools/player/playlist.h"
 
 namespace {
@@ -166,7 +166,7 @@ class playback {
  public:
   // The handlers as registered now: a registration during an event does not
   // change whom that event reaches.
-  playback(std::vector<test_callback_registry::registration> handlers, pacer& clock, bool verbose)
+  playback(std::vector<player_callback_registry::registration> handlers, pacer& clock, bool verbose)
       : handlers_(std::move(handlers)), clock_(clock), verbose_(verbose) {}
 
   // False when interrupted; playback is then stopped.
@@ -183,7 +183,7 @@ class playback {
   // Track references the handlers took and did not give back.
   std::int32_t kept_track_references() const {
     std::int32_t kept = 0;
-    for (const test_track_handle& handle : track_handles_) kept += handle.balance();
+    for (const player_track_handle& handle : track_handles_) kept += handle.balance();
     return kept;
   }
 
@@ -191,7 +191,7 @@ class playback {
   template <class Call>
   void deliver(event what, std::size_t line, const std::string& detail, Call call) {
     bool announced = !verbose_;
-    for (const test_callback_registry::registration& registered : handlers_) {
+    for (const player_callback_registry::registration& registered : handlers_) {
       if (!(registered.event_mask >> static_cast<unsigned>(what) & 1)) continue;
       if (!announced) {
         print("[event] line " + std::to_string(line) + ": " + event_names[static_cast<unsigned>(what)] +
@@ -203,7 +203,7 @@ class playback {
   }
 
   void deliver_info(event what, std::size_t line, const playlist::track_state& track) {
-    std::vector<test_field> fields;
+    std::vector<player_field> fields;
     std::string detail;
     for (const playlist::field& field : track.fields) {
       fields.push_back({field.name, field.values, true});
@@ -212,7 +212,7 @@ class playback {
       detail += "; ";
     }
     detail += "length " + seconds_text(track.length_seconds) + " s";
-    const test_track_info info(std::move(fields), track.length_seconds);
+    const player_track_info info(std::move(fields), track.length_seconds);
     deliver(what, line, detail, [&info, what](play_callback* handler) {
       if (what == event::dynamic_info) {
         handler->dynamic_info(&info);
@@ -242,7 +242,7 @@ class playback {
           deliver(event::playback_starting, step.line, "",
                   [](play_callback* handler) { handler->playback_starting(0, false); });
         }
-        test_track_handle& track = track_handles_.emplace_back();
+        player_track_handle& track = track_handles_.emplace_back();
         deliver(event::new_track, step.line, "", [&track](play_callback* handler) {
           track.add_reference();  // the handler owns this one
           handler->new_track(&track);
@@ -285,12 +285,12 @@ class playback {
     return true;
   }
 
-  const std::vector<test_callback_registry::registration> handlers_;
+  const std::vector<player_callback_registry::registration> handlers_;
   pacer& clock_;
   bool verbose_;
   double wall_ms_ = 0;
   bool playing_ = false;
-  std::list<test_track_handle> track_handles_;  // stay put while handlers may hold them
+  std::list<player_track_handle> track_handles_;  // stay put while handlers may hold them
 };
 
 struct options {
@@ -369,7 +369,7 @@ std::optional<std::string> read_file(const std::wstring& path) {
 // The answer of one identity operation.
 template <class Operation>
 std::string ask(componentversion* identity, Operation operation) {
-  test_host_string answer;
+  player_host_string answer;
   (identity->*operation)(answer);
   return answer.text();
 }
@@ -393,9 +393,9 @@ exit_status run_component(HMODULE module, const playlist::parsed& list, const op
     return component_failed;
   }
 
-  test_host_api api;
+  player_host_api api;
   printing_console_sink console;
-  test_callback_registry registry;
+  player_callback_registry registry;
   api.add_service(console);
   api.add_service(registry);
 

@@ -66,11 +66,11 @@ class counted_service : public Interface {
 };
 
 // A reference handed to the component by value; it must release it once.
-class test_track_handle final : public counted_service<track_handle> {};
+class player_track_handle final : public counted_service<track_handle> {};
 
 // The player's service enumeration: instances registered per class, handed
 // out with a new reference that the caller owns.
-class test_host_api final : public host_api {
+class player_host_api final : public host_api {
  public:
   enum class call { find_service_class, create_service_instance, count_service_instances };
   // How create_service_instance answers for an index that exists: `refused`
@@ -108,7 +108,7 @@ class test_host_api final : public host_api {
   planned_failure failures_[3];
 };
 
-class test_console_sink final : public counted_service<console_sink> {
+class player_console_sink final : public counted_service<console_sink> {
  public:
   struct write {
     std::string text;  // as the sink read it: up to the zero or `length` bytes
@@ -123,7 +123,7 @@ class test_console_sink final : public counted_service<console_sink> {
   planned_failure failure_;
 };
 
-class test_callback_registry final : public counted_service<playback_callback_registry> {
+class player_callback_registry final : public counted_service<playback_callback_registry> {
  public:
   struct registration {
     play_callback* handler;
@@ -137,7 +137,7 @@ class test_callback_registry final : public counted_service<playback_callback_re
   std::vector<registration> registrations_;
 };
 
-struct test_field {
+struct player_field {
   std::string name;
   std::vector<std::string> values;
   bool found_by_name = true;  // false: find_field passes this field over
@@ -146,13 +146,13 @@ struct test_field {
 // Track information with ordered fields. find_field answers the first field
 // whose whole name equals the first `length` bytes of `name` (up to its zero),
 // case-sensitively, and logs each lookup.
-class test_track_info final : public track_info {
+class player_track_info final : public track_info {
  public:
   struct lookup {
     std::string name;  // the bytes compared
     std::uint32_t length;
   };
-  explicit test_track_info(std::vector<test_field> fields, double length_seconds = 0);
+  explicit player_track_info(std::vector<player_field> fields, double length_seconds = 0);
 
   double length_seconds() const override { return length_seconds_; }
   void unused_slot_1() override;
@@ -167,21 +167,21 @@ class test_track_info final : public track_info {
   const std::vector<lookup>& lookups() const { return lookups_; }
 
  private:
-  const test_field& field_at(std::uint32_t field) const;
+  const player_field& field_at(std::uint32_t field) const;
 
-  std::vector<test_field> fields_;
+  std::vector<player_field> fields_;
   double length_seconds_;
   mutable std::vector<lookup> lookups_;
 };
 
 // A player's string: records every set_text and counts the other six calls.
-class test_host_string final : public pfc::string_base {
+class player_host_string final : public pfc::string_base {
  public:
   struct set_call {
     std::string text;  // the bytes taken
     std::size_t limit;
   };
-  explicit test_host_string(std::string_view initial = {}) : text_(initial) {}
+  explicit player_host_string(std::string_view initial = {}) : text_(initial) {}
 
   const std::string& text() const { return text_; }
   const std::vector<set_call>& set_text_calls() const { return set_calls_; }
@@ -229,9 +229,9 @@ class stream_recorder {
 
 // Reads from a byte vector. Short reads and skips happen only at the end; an
 // exact read or skip past the end takes what is left, then raises truncation_error().
-class test_readable_stream final : public readable_stream, public stream_recorder {
+class player_readable_stream final : public readable_stream, public stream_recorder {
  public:
-  explicit test_readable_stream(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  explicit player_readable_stream(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
   std::size_t position() const { return position_; }
 
   std::uint32_t read_bytes(void* destination, std::uint32_t count, abort_signal& abort) override;
@@ -248,7 +248,7 @@ class test_readable_stream final : public readable_stream, public stream_recorde
 };
 
 // Appends everything written to a byte vector.
-class test_writable_stream final : public writable_stream, public stream_recorder {
+class player_writable_stream final : public writable_stream, public stream_recorder {
  public:
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   void write_bytes(const void* source, std::uint32_t count, abort_signal& abort) override;
@@ -257,7 +257,7 @@ class test_writable_stream final : public writable_stream, public stream_recorde
   std::vector<std::uint8_t> bytes_;
 };
 
-class test_abort_signal final : public abort_signal {
+class player_abort_signal final : public abort_signal {
  public:
   void set_answer(bool cancel) { cancel_ = cancel; }
   std::size_t calls() const { return calls_; }

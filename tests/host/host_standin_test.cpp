@@ -1,6 +1,6 @@
 // The test host is checked only where a fault of its own would make other
 // tests pass or fail for the wrong reason.
-#include "tests/host_objects/host_objects.h"
+#include "tools/host_standin/host_standin.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@ namespace {
 std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
 
 TEST(TestReadableStream, ShortOnlyAtTheEndAndExactCallsRaiseTruncation) {
-  test_abort_signal abort;
-  test_readable_stream stream(bytes_of("abcdefg"));
+  player_abort_signal abort;
+  player_readable_stream stream(bytes_of("abcdefg"));
   char buffer[8] = {};
 
   EXPECT_EQ(stream.read_bytes(buffer, 3, abort), 3u);
@@ -23,18 +23,18 @@ TEST(TestReadableStream, ShortOnlyAtTheEndAndExactCallsRaiseTruncation) {
   EXPECT_EQ(stream.read_bytes(buffer, 8, abort), 0u);
   EXPECT_EQ(stream.skip_bytes(5, abort), 0u);
 
-  test_readable_stream exact(bytes_of("xyz"));
+  player_readable_stream exact(bytes_of("xyz"));
   EXPECT_THROW(exact.read_exact(buffer, 4, abort), foobar2000_io::exception_io_data_truncation);
   EXPECT_EQ(exact.position(), 3u);
-  test_readable_stream skipped(bytes_of("xyz"));
+  player_readable_stream skipped(bytes_of("xyz"));
   skipped.skip_exact(2, abort);
   EXPECT_THROW(skipped.skip_exact(2, abort), foobar2000_io::exception_io_data_truncation);
   EXPECT_EQ(abort.calls(), 0u);
 }
 
 TEST(TestReadableStream, RecordsEveryCallAndFailsTheChosenOneWithoutMovingBytes) {
-  test_abort_signal abort;
-  test_readable_stream stream(bytes_of("0123456789"));
+  player_abort_signal abort;
+  player_readable_stream stream(bytes_of("0123456789"));
   stream.fail_call(2, std::make_exception_ptr(foobar2000_io::exception_aborted()));
   char buffer[4];
 
@@ -52,8 +52,8 @@ TEST(TestReadableStream, RecordsEveryCallAndFailsTheChosenOneWithoutMovingBytes)
 }
 
 TEST(TestWritableStream, AppendsAndFailsTheChosenCall) {
-  test_abort_signal abort;
-  test_writable_stream stream;
+  player_abort_signal abort;
+  player_writable_stream stream;
   stream.fail_call(1);
   stream.write_bytes("ab", 2, abort);
   EXPECT_THROW(stream.write_bytes("cd", 2, abort), foobar2000_io::exception_io_data_truncation);
@@ -64,7 +64,7 @@ TEST(TestWritableStream, AppendsAndFailsTheChosenCall) {
 }
 
 TEST(TestTrackInfo, FindFieldMatchesWholeNamesWithinTheLength) {
-  const test_track_info info(
+  const player_track_info info(
       {{"artist", {"A"}}, {"Artist", {"B"}}, {"hidden", {"C"}, false}, {"artist", {"D"}}, {"hidden", {"E"}}});
   EXPECT_EQ(info.find_field("artist", track_info::no_field), 0u);
   EXPECT_EQ(info.find_field("Artist", track_info::no_field), 1u);
@@ -80,8 +80,8 @@ TEST(TestTrackInfo, FindFieldMatchesWholeNamesWithinTheLength) {
 }
 
 TEST(TestHostApi, CreatedInstancesBelongToTheCaller) {
-  test_host_api api;
-  test_console_sink first, second;
+  player_host_api api;
+  player_console_sink first, second;
   api.add_service(first);
   api.add_service(second);
 
@@ -101,39 +101,39 @@ TEST(TestHostApi, CreatedInstancesBelongToTheCaller) {
   const service_class_handle other = api.find_service_class(&initquit::class_id);
   EXPECT_NE(other, sinks);
   EXPECT_EQ(api.count_service_instances(other), 0u);
-  EXPECT_EQ(api.calls(test_host_api::call::find_service_class), 2u);
-  EXPECT_EQ(api.calls(test_host_api::call::create_service_instance), 2u);
-  EXPECT_EQ(api.calls(test_host_api::call::count_service_instances), 2u);
+  EXPECT_EQ(api.calls(player_host_api::call::find_service_class), 2u);
+  EXPECT_EQ(api.calls(player_host_api::call::create_service_instance), 2u);
+  EXPECT_EQ(api.calls(player_host_api::call::count_service_instances), 2u);
 }
 
 TEST(TestHostApi, CreationCanDisagreeWithTheCountOrFail) {
-  test_host_api api;
-  test_callback_registry registry;
+  player_host_api api;
+  player_callback_registry registry;
   api.add_service(registry);
   const service_class_handle handle = api.find_service_class(&playback_callback_registry::class_id);
 
   service_ref held;
-  api.set_creation(playback_callback_registry::class_id, test_host_api::creation::refused);
+  api.set_creation(playback_callback_registry::class_id, player_host_api::creation::refused);
   EXPECT_EQ(api.count_service_instances(handle), 1u);
   EXPECT_FALSE(api.create_service_instance(&held, handle, 0));
   EXPECT_FALSE(held);
 
-  api.set_creation(playback_callback_registry::class_id, test_host_api::creation::filled_but_refused);
+  api.set_creation(playback_callback_registry::class_id, player_host_api::creation::filled_but_refused);
   EXPECT_FALSE(api.create_service_instance(&held, handle, 0));
   EXPECT_EQ(held.get(), static_cast<service_base*>(&registry));
   held.reset();
   EXPECT_EQ(registry.balance(), 0);
 
   // Calls are numbered from the first ever made: one count call was made above.
-  ASSERT_EQ(api.calls(test_host_api::call::count_service_instances), 1u);
-  api.fail_call(test_host_api::call::count_service_instances, 2, std::make_exception_ptr(pfc::exception_overflow()));
+  ASSERT_EQ(api.calls(player_host_api::call::count_service_instances), 1u);
+  api.fail_call(player_host_api::call::count_service_instances, 2, std::make_exception_ptr(pfc::exception_overflow()));
   EXPECT_NO_THROW(api.count_service_instances(handle));
   EXPECT_THROW(api.count_service_instances(handle), pfc::exception_overflow);
   EXPECT_NO_THROW(api.count_service_instances(handle));
 }
 
 TEST(CountedService, QueryAnswersOnlyForItsOwnClass) {
-  test_console_sink sink;
+  player_console_sink sink;
   service_ref held;
   EXPECT_FALSE(sink.query_by_guid(&held, &initquit::class_id));
   EXPECT_FALSE(held);
@@ -142,14 +142,14 @@ TEST(CountedService, QueryAnswersOnlyForItsOwnClass) {
   held.reset();
   EXPECT_EQ(sink.balance(), 0);
 
-  test_track_handle track;
+  player_track_handle track;
   EXPECT_FALSE(track.query_by_guid(&held, &console_sink::class_id));
   EXPECT_EQ(track.release(), 0);
   EXPECT_EQ(track.balance(), -1);
 }
 
 TEST(TestHostString, RecordsSetTextApartFromOtherCalls) {
-  test_host_string text("old");
+  player_host_string text("old");
   text.set_text("abcdef", 2);
   text.set_text(text.text().c_str() + 1, pfc::infinite_size);
   EXPECT_EQ(text.text(), "b");
