@@ -14,7 +14,7 @@ namespace {
 
 template <class Member>
 std::size_t slot_of(Member member) {
-  struct encoded {
+  struct {
     std::uintptr_t pointer_or_offset;
     std::ptrdiff_t this_adjustment;
   } raw;
@@ -25,82 +25,42 @@ std::size_t slot_of(Member member) {
   return (raw.pointer_or_offset - 1) / sizeof(void*);
 }
 
-TEST(slot_map, services_and_the_player_objects_they_use) {
-  EXPECT_EQ(slot_of(&service_base::release), 0u);
-  EXPECT_EQ(slot_of(&service_base::add_reference), 1u);
-  EXPECT_EQ(slot_of(&service_base::query_by_guid), 2u);
-  EXPECT_EQ(slot_of(&console_sink::write_text), 3u);
-  EXPECT_EQ(slot_of(&playback_callback_registry::register_callback), 3u);
-  EXPECT_EQ(slot_of(&componentversion::file_name), 3u);
-  EXPECT_EQ(slot_of(&componentversion::component_name), 4u);
-  EXPECT_EQ(slot_of(&componentversion::component_version), 5u);
-  EXPECT_EQ(slot_of(&componentversion::about_text), 6u);
-  EXPECT_EQ(slot_of(&initquit::start), 3u);
-  EXPECT_EQ(slot_of(&initquit::quit), 4u);
-  EXPECT_EQ(slot_of(&service_factory_base::create_instance), 0u);
-  EXPECT_EQ(slot_of(&reference_counted_object::destroy), 0u);
+// The members occupy consecutive slots from `first`.
+template <class... Members>
+void expect_slots(std::size_t first, Members... members) {
+  const std::size_t slots[] = {slot_of(members)...};
+  for (std::size_t i = 0; i < sizeof...(members); ++i) EXPECT_EQ(slots[i], first + i) << "member " << i;
 }
 
-TEST(slot_map, host_api_and_client) {
-  EXPECT_EQ(slot_of(&host_api::find_service_class), 0u);
-  EXPECT_EQ(slot_of(&host_api::create_service_instance), 1u);
-  EXPECT_EQ(slot_of(&host_api::count_service_instances), 2u);
-  EXPECT_EQ(slot_of(&component_client::interface_version), 0u);
-  EXPECT_EQ(slot_of(&component_client::first_factory), 1u);
-  EXPECT_EQ(slot_of(&component_client::save_configuration), 2u);
-  EXPECT_EQ(slot_of(&component_client::load_configuration), 3u);
-  EXPECT_EQ(slot_of(&component_client::set_module_location), 4u);
-  EXPECT_EQ(slot_of(&component_client::set_services_ready), 5u);
-  EXPECT_EQ(slot_of(&component_client::debug_build), 6u);
+TEST(slot_map, every_table_in_contract_order) {
+  expect_slots(0, &service_base::release, &service_base::add_reference, &service_base::query_by_guid,
+               &console_sink::write_text);
+  expect_slots(3, &playback_callback_registry::register_callback);
+  expect_slots(3, &componentversion::file_name, &componentversion::component_name,
+               &componentversion::component_version, &componentversion::about_text);
+  expect_slots(3, &initquit::start, &initquit::quit);
+  expect_slots(0, &service_factory_base::create_instance);
+  expect_slots(0, &reference_counted_object::destroy);
+  expect_slots(0, &host_api::find_service_class, &host_api::create_service_instance,
+               &host_api::count_service_instances);
+  expect_slots(0, &component_client::interface_version, &component_client::first_factory,
+               &component_client::save_configuration, &component_client::load_configuration,
+               &component_client::set_module_location, &component_client::set_services_ready,
+               &component_client::debug_build);
+  expect_slots(0, &play_callback::playback_starting, &play_callback::new_track, &play_callback::playback_stopped,
+               &play_callback::seek, &play_callback::pause_changed, &play_callback::track_edited,
+               &play_callback::dynamic_info, &play_callback::dynamic_info_track, &play_callback::time_tick,
+               &play_callback::volume_changed);
+  expect_slots(0, &track_info::length_seconds);
+  expect_slots(4, &track_info::field_count, &track_info::field_name, &track_info::field_value_count,
+               &track_info::field_value, &track_info::find_field);
+  expect_slots(0, &pfc::string_receiver::append_text, &pfc::string_base::text_pointer, &pfc::string_base::set_text,
+               &pfc::string_base::shorten, &pfc::string_base::text_length, &pfc::string_base::open_buffer,
+               &pfc::string_base::close_buffer);
+  expect_slots(0, &readable_stream::read_bytes, &readable_stream::read_exact, &readable_stream::skip_bytes,
+               &readable_stream::skip_exact);
+  expect_slots(0, &writable_stream::write_bytes);
+  expect_slots(0, &abort_signal::cancel_requested);
 }
-
-TEST(slot_map, playback) {
-  EXPECT_EQ(slot_of(&play_callback::playback_starting), 0u);
-  EXPECT_EQ(slot_of(&play_callback::new_track), 1u);
-  EXPECT_EQ(slot_of(&play_callback::playback_stopped), 2u);
-  EXPECT_EQ(slot_of(&play_callback::seek), 3u);
-  EXPECT_EQ(slot_of(&play_callback::pause_changed), 4u);
-  EXPECT_EQ(slot_of(&play_callback::track_edited), 5u);
-  EXPECT_EQ(slot_of(&play_callback::dynamic_info), 6u);
-  EXPECT_EQ(slot_of(&play_callback::dynamic_info_track), 7u);
-  EXPECT_EQ(slot_of(&play_callback::time_tick), 8u);
-  EXPECT_EQ(slot_of(&play_callback::volume_changed), 9u);
-  EXPECT_EQ(slot_of(&track_info::length_seconds), 0u);
-  EXPECT_EQ(slot_of(&track_info::field_count), 4u);
-  EXPECT_EQ(slot_of(&track_info::field_name), 5u);
-  EXPECT_EQ(slot_of(&track_info::field_value_count), 6u);
-  EXPECT_EQ(slot_of(&track_info::field_value), 7u);
-  EXPECT_EQ(slot_of(&track_info::find_field), 8u);
-}
-
-TEST(slot_map, strings_and_streams) {
-  EXPECT_EQ(slot_of(&pfc::string_receiver::append_text), 0u);
-  EXPECT_EQ(slot_of(&pfc::string_base::text_pointer), 1u);
-  EXPECT_EQ(slot_of(&pfc::string_base::set_text), 2u);
-  EXPECT_EQ(slot_of(&pfc::string_base::shorten), 3u);
-  EXPECT_EQ(slot_of(&pfc::string_base::text_length), 4u);
-  EXPECT_EQ(slot_of(&pfc::string_base::open_buffer), 5u);
-  EXPECT_EQ(slot_of(&pfc::string_base::close_buffer), 6u);
-  EXPECT_EQ(slot_of(&readable_stream::read_bytes), 0u);
-  EXPECT_EQ(slot_of(&readable_stream::read_exact), 1u);
-  EXPECT_EQ(slot_of(&readable_stream::skip_bytes), 2u);
-  EXPECT_EQ(slot_of(&readable_stream::skip_exact), 3u);
-  EXPECT_EQ(slot_of(&writable_stream::write_bytes), 0u);
-  EXPECT_EQ(slot_of(&abort_signal::cancel_requested), 0u);
-}
-
-#if defined(_WIN32) && !defined(_WIN64)
-// The factory record the player reads word by word.
-struct probe_factory final : service_factory_base {
-  probe_factory() : service_factory_base(&initquit::class_id) {}
-  void create_instance(service_ref*) override {}
-};
-TEST(layout, factory_record_words) {
-  probe_factory record;
-  const auto* words = reinterpret_cast<const std::uint32_t*>(&record);
-  EXPECT_EQ(words[1], reinterpret_cast<std::uintptr_t>(record.next_factory));
-  EXPECT_EQ(words[2], reinterpret_cast<std::uintptr_t>(&initquit::class_id));
-}
-#endif
 
 }  // namespace
