@@ -506,6 +506,12 @@ int main() {
   if (component.empty()) {
     const std::wstring own_path = module_path(nullptr);
     component = own_path.substr(0, own_path.size() - file_name_of(own_path).size()) + default_component;
+  } else {
+    // A bare file name would make LoadLibrary search the program's folder
+    // first; the user means the file relative to the current folder.
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(component.c_str(), MAX_PATH, full, nullptr);
+    if (length > 0 && length < MAX_PATH) component.assign(full, length);
   }
   const HMODULE module = LoadLibraryW(component.c_str());
   exit_status status = component_failed;

@@ -1,0 +1,109 @@
+#!/bin/sh
+# vek-player, vek-ipc-read and the module unpacked from the shipped package, as
+# separate processes under Wine.
+# Arguments: <Wine runner> <vek-player.exe> <vek-ipc-read.exe> <package> <cmake>
+set -u
+runner=$1 player=$2 reader=$3 package=$4 cmake=$5
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+watch= pid=
+trap 'kill $watch $pid 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+fail() {
+  echo "FAIL: $1" && shift
+  for file; do echo "--- $file:" && tr -d '\r' <"$file"; done
+  exit 1
+}
+# Waits up to 60 s (a first Wine start is slow) for the last line of file $1 to match $2.
+wait_for() {
+  tries=0
+  until tr -d '\r' <"$1" | tail -n 1 | grep -q "$2"; do
+    tries=$((tries + 1))
+    [ $tries -le 600 ] || return 1
+    sleep 0.1
+  done
+}
+# Runs vek-player with the arguments after $1, which is the exit status expected.
+expect() {
+  want=$1 && shift
+  "$runner" "$player" "$@" >said 2>&1
+  status=$?
+  tr -d '\r' <said >said_lines
+  [ $status -eq "$want" ] || fail "vek-player $* ended with $status, not $want" said_lines
+}
+
+[ "$("$cmake" -E tar tf "$package")" = foo_vek_ipc.dll ] || fail "the package must hold the module alone at its root"
+"$cmake" -E tar xf "$package" || fail "cannot unpack $package"
+
+# A watching reader sees every state the session publishes, in order, from the
+# window's appearance to its removal at quit.
+: >watched
+"$runner" "$reader" --watch >watched 2>&1 &
+watch=$!
+wait_for watched absent || fail "the reader did not start, or another IPC window exists" watched
+expect 0 --verbose --step-ms 250 --component "$work/foo_vek_ipc.dll" "$here/session.playlist"
+wait_for watched absent || fail "the window stayed" watched
+kill -INT $watch
+wait $watch; watch=
+cat >expected <<'EOF'
+{"state":"absent"}
+{"state":"none"}
+{"state":"playing","fields":[["title","Hopp\u00edpolla"],["artist","Sigur R\u00f3s"]],"length":268}
+{"state":"playing","fields":[["title","Army of Me: Single Mix; 1995"]],"length":234}
+{"state":"playing","fields":[["title","Radio"]],"length":0}
+{"state":"playing","fields":[["title","Kino"],["artist","A"]],"length":0}
+{"state":"stopped"}
+{"state":"playing","fields":[["title","After the stop"]],"length":62}
+{"state":"stopped"}
+{"state":"absent"}
+EOF
+tr -d '\r' <watched | diff expected - || fail "the reader saw another sequence"
+
+# The player's account: the unpacked module, and only the events of its mask.
+head -n 1 said_lines | grep -qF "\\$(basename "$work")\\foo_vek_ipc.dll, client interface 76" ||
+  fail "the module was not loaded from the unpacked package" said_lines
+cat >expected <<'EOF'
+[player] service {10BB3EBD-DDF7-4975-A3CC-23084829453E}
+[player] service {113773C4-B387-4B48-8BDF-AB58BC6CE538}
+loaded VEK IPC 0.3.0 (foo_vek_ipc.dll)
+[player] about: IPC plugin for XMPP PEP Events publisher @ ZEB IM
+[console] VEK IPC Plugin Initialized
+[player] handler registered for events 0xD6: new_track, playback_stopped, pause_changed, dynamic_info, dynamic_info_track
+[event] line 3: new_track
+[event] line 3: dynamic_info title=Hoppípolla; artist=Sigur Rós|Jónsi; length 268.4 s
+[event] line 9: new_track
+[event] line 9: dynamic_info title=Army of Me: Single Mix; 1995; length 234 s
+[event] line 13: pause_changed paused
+[event] line 16: pause_changed resumed
+[event] line 18: new_track
+[event] line 18: dynamic_info title=Radio; length 0 s
+[event] line 21: dynamic_info title=Kino; artist=A|B; length 0 s
+[event] line 21: dynamic_info_track title=Kino; artist=A|B; length 0 s
+[event] line 25: playback_stopped user
+[event] line 27: new_track
+[event] line 27: dynamic_info title=After the stop; length 61.6 s
+[event] line 31: playback_stopped user
+EOF
+tail -n +2 said_lines | diff expected - || fail "the player told another story"
+
+# A faulty playlist is refused before anything is loaded; so is a faulty command line.
+printf 'track\npause\ntrack\n' >bad.playlist
+expect 2 bad.playlist
+[ "$(cat said_lines)" = 'vek-player: bad.playlist:3: playback is paused: `resume` or `stop` before the next track' ] ||
+  fail "a faulty playlist was not refused alone" said_lines
+expect 2 --pace 2 --step-ms 5 "$here/session.playlist"
+expect 1 --component no_such.dll "$here/session.playlist"
+expect 0 --step-ms 0 "$here/../../tools/player/sample.playlist"
+
+# Ctrl+C (Wine turns SIGINT into it) while playing: stop, quit, unload, status 3.
+printf 'track\ntitle = Long\nplay 60s\n' >long.playlist
+: >said
+"$runner" "$player" --verbose long.playlist >said 2>&1 &
+pid=$!
+wait_for said dynamic_info || fail "playback did not start" said
+kill -INT $pid
+wait $pid
+status=$? pid=
+[ $status -eq 3 ] && [ "$(tr -d '\r' <said | tail -n 2)" = '[event] line 3: playback_stopped user
+vek-player: interrupted' ] || fail "the interrupt ended with $status" said
