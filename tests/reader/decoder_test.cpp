@@ -2,40 +2,37 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/reader/title_writer.h"
 
 namespace {
 
 using namespace std::string_literals;
-using reader::decode_title;
-using reader::now_playing;
 using reader::player_state;
 using reader_test::field_list;
 using reader_test::title_entry;
 
-now_playing decoded(std::string_view title) {
-  const reader::decode_result result = decode_title(title);
-  if (const auto* error = std::get_if<reader::decode_error>(&result)) {
-    ADD_FAILURE() << title.substr(0, 100) << ": " << reader::describe(*error);
-    return {};
-  }
-  return std::get<now_playing>(result);
-}
-
 // describe() of the fault, or "decoded".
 std::string fault(std::string_view title) {
-  const reader::decode_result result = decode_title(title);
+  const reader::decode_result result = reader::decode_title(title);
   const auto* error = std::get_if<reader::decode_error>(&result);
   return error ? reader::describe(*error) : "decoded";
 }
 
+auto decoded(std::string_view title) {
+  EXPECT_EQ(fault(title), "decoded") << title.substr(0, 100);
+  const reader::decode_result result = reader::decode_title(title);
+  const auto* state = std::get_if<reader::now_playing>(&result);
+  return state ? std::tuple(state->state, state->fields, state->length)
+               : std::tuple(player_state::none, field_list{}, ""s);
+}
+
 TEST(title_decoder, reads_valid_titles) {
-  EXPECT_EQ(decoded("").state, player_state::none);
-  EXPECT_EQ(decoded("STOP").state, player_state::stopped);
-  const now_playing song = decoded("dGl0bGUA:U29uZwA=;YXJ0aXN0AA==:QmFuZAA=;bGVuZ3RoAA==:MjE1AA==;");
-  EXPECT_EQ(song.state, player_state::playing);
-  EXPECT_EQ(song.fields, (field_list{{"title", "Song"}, {"artist", "Band"}}));
-  EXPECT_EQ(song.length, "215");
+  EXPECT_EQ(decoded(""), std::tuple(player_state::none, field_list{}, ""s));
+  EXPECT_EQ(decoded("STOP"), std::tuple(player_state::stopped, field_list{}, ""s));
+  EXPECT_EQ(decoded("dGl0bGUA:U29uZwA=;YXJ0aXN0AA==:QmFuZAA=;bGVuZ3RoAA==:MjE1AA==;"),
+            std::tuple(player_state::playing, field_list{{"title", "Song"}, {"artist", "Band"}}, "215"s));
 
   std::string every_byte;
   for (int b = 1; b < 256; ++b) every_byte += static_cast<char>(b);
@@ -47,10 +44,7 @@ TEST(title_decoder, reads_valid_titles) {
   };
   for (const field_list& fields : records) {
     for (const std::string& length : {"0"s, "-0"s, "-17"s, "18446744073709551616"s, std::string(254, '9')}) {
-      const now_playing state = decoded(reader_test::record_title(fields, length));
-      EXPECT_EQ(state.state, player_state::playing);
-      EXPECT_EQ(state.fields, fields);
-      EXPECT_EQ(state.length, length);
+      EXPECT_EQ(decoded(reader_test::record_title(fields, length)), std::tuple(player_state::playing, fields, length));
     }
   }
 }
@@ -73,14 +67,12 @@ TEST(title_decoder, names_the_fault_and_its_byte) {
       {":AA==;" + length, "entry 1, byte 0: empty name"},
       {title + "AA==:;", "entry 2, byte 23: empty value"},
       {"dGl0bGU=:AA==;" + length, "entry 1, byte 0: the name lacks its terminating zero byte"},
-      {"dGl0bGUA:" + reader_test::base64(std::string("abcdef\0gh\0", 10)) + ";" + length,
-       "entry 1, byte 17: zero byte inside the value before its end"},
+      {"dGl0bGUA:YWJjZGVmAGdoAA==;" + length, "entry 1, byte 17: zero byte inside the value before its end"},
       {length + title, "entry 2, byte 22: the final entry is not the \"length\" entry"},
       {title + title_entry("LENGTH", "215"), "entry 2, byte 18: the final entry is not the \"length\" entry"},
-      {title + length + "STOP", "entry 3, byte 44: missing ':' after the name"},
       {title_entry("length", std::string(255, '1')), "entry 1, byte 13: the length is longer than 254 characters"},
   };
-  for (const auto& [title, expected] : cases) EXPECT_EQ(fault(title), expected) << title.substr(0, 80);
+  for (const auto& [text, expected] : cases) EXPECT_EQ(fault(text), expected) << text.substr(0, 80);
   for (std::string_view bad : {"", "abc", "+5", "05", "-05", " 5", "5.0", "1e3", "-", "--5", "-nan(ind)"}) {
     EXPECT_EQ(fault(title + title_entry("length", bad)),
               "entry 2, byte 31: the length is not a whole number (optional '-', digits, no leading zero)")

@@ -1,6 +1,5 @@
-// Writes window titles for the tests, independently of the component's own
-// record code: base64(name + zero byte) ":" base64(value + zero byte) ";" per
-// field, then the "length" entry.
+// Window titles for the tests, written independently of the component's record code:
+// base64(name + zero byte) ":" base64(value + zero byte) ";" per field, then "length".
 #pragma once
 
 #include <string>
@@ -15,7 +14,7 @@ inline std::string base64(std::string_view bytes) {
   std::string text;
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     unsigned group = 0;
-    for (std::size_t k = i; k < i + 3; ++k) group = group << 8 | (k < bytes.size() ? (unsigned char)bytes[k] : 0u);
+    for (auto k = i; k < i + 3; ++k) group = group << 8 | static_cast<unsigned char>(k < bytes.size() ? bytes[k] : 0);
     const std::size_t characters = bytes.size() - i < 3 ? bytes.size() - i + 1 : 4;
     for (std::size_t k = 0; k < 4; ++k) text += k < characters ? alphabet[group >> (18 - 6 * k) & 0x3F] : '=';
   }
