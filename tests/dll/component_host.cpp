@@ -25,7 +25,7 @@ loaded_component::~loaded_component() {
 
 void* loaded_component::enter(host_api* api) {
   using entry_point = void*(__cdecl*)(host_api*, HINSTANCE);
-  auto entry = reinterpret_cast<entry_point>(GetProcAddress(module_, "foobar2000_get_interface"));
+  auto entry = reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module_, "foobar2000_get_interface")));
   if (!entry) {
     ADD_FAILURE() << "no export foobar2000_get_interface";
     return nullptr;

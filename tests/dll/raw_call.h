@@ -11,11 +11,16 @@ namespace raw {
 
 inline void** table_of(const void* object) { return *static_cast<void** const*>(object); }
 
+// GCC applies thiscall to a plain function pointer (the object goes in ECX)
+// but warns that it is meant for member functions.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
 template <class R, class... A>
 R call(void* object, unsigned slot, A... arguments) {
   using function = R(__attribute__((thiscall)) *)(void*, A...);
   return reinterpret_cast<function>(table_of(object)[slot])(object, arguments...);
 }
+#pragma GCC diagnostic pop
 
 // Stack words of one call, pushed as a 32-bit caller would push them.
 class words {
