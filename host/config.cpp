@@ -49,11 +49,7 @@ loadable_variable::~loadable_variable() { unlink(loadable_list, *this); }
 // --- Save ---
 
 void byte_buffer::set_size(std::uint32_t size) {
-  std::uint32_t capacity = capacity_ ? capacity_ : 1;
-  while (capacity < size) {
-    if (capacity > UINT32_MAX / 2) pfc::raise_bad_alloc();
-    capacity *= 2;
-  }
+  const std::uint32_t capacity = pfc::doubled_capacity(capacity_, size);
   if (capacity > capacity_) {
     data_ = static_cast<std::uint8_t*>(pfc::reallocate(data_, capacity));
     capacity_ = capacity;
