@@ -10,7 +10,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# The stock specs link msvcrt; the same specs with ucrt in its place link the
+# The compiler's stock specs file links msvcrt; the same specs file with ucrt in its place links the
 # Universal CRT (api-ms-win-crt-* forwarders) instead.
 set(VEK_UCRT_SPECS ${CMAKE_BINARY_DIR}/ucrt.specs)
 if(NOT EXISTS ${VEK_UCRT_SPECS})
