@@ -14,9 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Universal CRT (api-ms-win-crt-* forwarders) instead.
 set(VEK_UCRT_SPECS ${CMAKE_BINARY_DIR}/ucrt.specs)
 if(NOT EXISTS ${VEK_UCRT_SPECS})
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpspecs OUTPUT_VARIABLE specs COMMAND_ERROR_IS_FATAL ANY)
-  string(REPLACE "-lmsvcrt" "-lucrt" specs "${specs}")
-  file(WRITE ${VEK_UCRT_SPECS} "${specs}")
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpspecs OUTPUT_VARIABLE specs_text COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "-lmsvcrt" "-lucrt" specs_text "${specs_text}")
+  file(WRITE ${VEK_UCRT_SPECS} "${specs_text}")
 endif()
 
 # __USE_MINGW_ANSI_STDIO=0: printf-family calls go to the Universal CRT itself,
