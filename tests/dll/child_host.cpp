@@ -1,14 +1,11 @@
-// A player process for what must not happen in the test program itself: it
-// loads the component and then raises a signal, aborts, or starts the
-// component in a way that lets an error out of it. What a player would see
-// arrives as a structured exception, which is reported on standard output
-// together with the state of the window and the console at that moment.
-#include <windows.h>
-
+// A player process for what must not happen in the test program itself (a
+// signal, an abort, an error out of start): the structured exception a player
+// would see is reported with the window and console state. Mode "title" prints
+// the IPC window's title as the messaging client reads it.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
 #include <string>
 
 #include "component_host.h"
@@ -22,25 +19,22 @@ void write_stdout(const std::string& text) {
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+HWND find_window() { return FindWindowExW(HWND_MESSAGE, nullptr, ipc_window_class, nullptr); }
+
 LONG CALLBACK report_exception(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   char line[160];
   std::snprintf(line, sizeof line, "exception code=0x%08lX flags=%lu arguments=%lu argument0=%lu\n",
-                static_cast<unsigned long>(record.ExceptionCode), static_cast<unsigned long>(record.ExceptionFlags),
-                static_cast<unsigned long>(record.NumberParameters),
-                static_cast<unsigned long>(record.NumberParameters ? record.ExceptionInformation[0] : 0));
+                record.ExceptionCode, record.ExceptionFlags, record.NumberParameters,
+                record.NumberParameters ? record.ExceptionInformation[0] : 0);
   std::string report = line;
-  if (observed_console) {
-    report += FindWindowExW(HWND_MESSAGE, nullptr, L"{C228F795-8913-40ec-A81B-486BB773FF5F}", nullptr)
-                  ? "window exists\n"
-                  : "no window\n";
-    report += "console lines: " + std::to_string(observed_console->writes().size()) + "\n";
-  }
+  if (observed_console)
+    report += (find_window() ? "window exists\nconsole lines: " : "no window\nconsole lines: ") +
+              std::to_string(observed_console->writes().size()) + "\n";
   write_stdout(report);
   ExitProcess(0);
 }
 
-// Starts the component with `registries` playback-callback registries.
 void start_component(loaded_component& component, int registries) {
   static player_host_api api;
   static player_console_sink console;
@@ -56,34 +50,24 @@ void start_component(loaded_component& component, int registries) {
 
 }  // namespace
 
-// Raises `mode` (a signal number, or "abort") through the C runtime.
-void raise_signal(const std::string& mode) {
-  if (mode == "abort") std::abort();
-  write_stdout("raise returned " + std::to_string(std::raise(std::atoi(mode.c_str()))) + "\n");
-}
-
 int main(int argc, char** argv) {
-  if (argc != 2) return 2;
-  std::string mode = argv[1];
-  if (mode.starts_with("unloaded-")) {  // the component loaded and unloaded again
-    { loaded_component unloaded; }
-    AddVectoredExceptionHandler(1, report_exception);
-    raise_signal(mode.substr(9));
-    return 1;
-  }
-  loaded_component component;
-  if (!component.module()) {
-    write_stdout("cannot load foo_vek_ipc.dll\n");
-    return 2;
-  }
-  AddVectoredExceptionHandler(1, report_exception);
-  if (mode == "start-without-registry") {
-    start_component(component, 0);
+  const std::string mode = argc == 2 ? argv[1] : "";
+  if (mode == "title") {
+    HWND window = find_window();
+    std::string title(window ? GetWindowTextLengthA(window) + 1 : 0, '\0');
+    if (window) title.resize(GetWindowTextA(window, title.data(), static_cast<int>(title.size())));
+    write_stdout(window ? "window: " + title : "no window");
     return 0;
-  } else if (mode == "start-with-two-registries") {
-    start_component(component, 2);
-  } else {
-    raise_signal(mode);
   }
-  return 1;
+  const bool unloaded = mode.starts_with("unloaded-");  // the component loaded and unloaded again
+  std::optional<loaded_component> component(std::in_place);
+  if (unloaded) component.reset();
+  AddVectoredExceptionHandler(1, report_exception);
+  if (mode.starts_with("start-"))
+    start_component(*component, mode == "start-without-registry" ? 0 : 2);
+  else if (mode.ends_with("abort"))
+    std::abort();
+  else
+    std::raise(std::atoi(mode.c_str() + (unloaded ? 9 : 0)));  // through the C runtime
+  return mode == "start-without-registry" ? 0 : 1;
 }

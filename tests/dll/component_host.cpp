@@ -4,34 +4,18 @@
 
 #include <cstring>
 
-namespace {
-
-std::wstring sibling_path(const wchar_t* file_name) {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring directory(path, length);
-  return directory.substr(0, directory.find_last_of(L"\\/") + 1) + file_name;
-}
-
-}  // namespace
-
 loaded_component::loaded_component() : module_(LoadLibraryW(L"foo_vek_ipc.dll")) {
   if (!module_) ADD_FAILURE() << "LoadLibrary failed: " << GetLastError();
 }
 
-loaded_component::~loaded_component() {
-  if (module_) FreeLibrary(module_);
-}
+loaded_component::~loaded_component() { FreeLibrary(module_); }
 
 void* loaded_component::enter(host_api* api) {
   using entry_point = void*(__cdecl*)(host_api*, HINSTANCE);
-  auto entry = reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module_, "foobar2000_get_interface")));
-  if (!entry) {
-    ADD_FAILURE() << "no export foobar2000_get_interface";
-    return nullptr;
-  }
-  client_ = entry(api, module_);
-  return client_;
+  auto entry =
+      reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module_, "foobar2000_get_interface")));
+  if (!entry) ADD_FAILURE() << "no export foobar2000_get_interface";
+  return client_ = entry ? entry(api, module_) : nullptr;
 }
 
 const std::uint32_t* loaded_component::factory(std::size_t position) const {
@@ -48,44 +32,33 @@ void* loaded_component::service(const guid& class_id) const {
   return nullptr;
 }
 
-process_result run_sibling(const wchar_t* program, const std::wstring& arguments) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+process_result run_child(const wchar_t* mode) {
+  wchar_t path[MAX_PATH];
+  std::wstring command(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+  command = L"\"" + command.substr(0, command.find_last_of(L"\\/") + 1) + L"child_host.exe\" " + mode;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
-  process_result result;
-  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
-    ADD_FAILURE() << "CreatePipe failed: " << GetLastError();
-    return result;
-  }
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  CreatePipe(&read_end, &write_end, &inherit, 0);
   STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = write_end;
-  startup.hStdError = write_end;
+  startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = write_end;
   PROCESS_INFORMATION process{};
-  std::wstring command = L"\"" + sibling_path(program) + L"\" " + arguments;
-  const bool started =
-      CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+    ADD_FAILURE() << "cannot start child_host.exe: " << GetLastError();
   CloseHandle(write_end);
-  if (!started) {
-    ADD_FAILURE() << "cannot start a sibling program: " << GetLastError();
-    CloseHandle(read_end);
-    return result;
-  }
+  process_result result;
   char buffer[4096];
   DWORD got = 0;
   while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got) result.output.append(buffer, got);
   WaitForSingleObject(process.hProcess, INFINITE);
   GetExitCodeProcess(process.hProcess, &result.exit_code);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  CloseHandle(read_end);
+  for (HANDLE handle : {process.hProcess, process.hThread, read_end}) CloseHandle(handle);
   return result;
 }
 
-std::string read_title_from_another_process() {
-  std::string output = run_sibling(L"title_reader.exe").output;
-  if (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
+std::optional<std::string> read_title() {
+  const std::string output = run_child(L"title").output;
+  if (output.starts_with("window: ")) return output.substr(8);
+  EXPECT_EQ(output, "no window");
+  return std::nullopt;
 }

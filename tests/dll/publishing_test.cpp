@@ -1,49 +1,31 @@
-// The component doing its whole job inside a test player: start, playback
-// events through the handler's table, quit. Every title is read by another
-// process and decoded as the messaging client's side decodes it.
+// The component doing its whole job inside a test player: start, playback events through the
+// handler's table, quit. Every title is read by another process and decoded as the client does.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <utility>
-#include <vector>
+#include <algorithm>
 
 #include "component_host.h"
 #include "tools/reader/decoder.h"
 
 namespace {
 
-constexpr wchar_t window_class[] = L"{C228F795-8913-40ec-A81B-486BB773FF5F}";
-constexpr char failure_line[] = "VEK IPC: 'SetData' Failed!\r\n";
+const std::string failure_line = "VEK IPC: 'SetData' Failed!\r\n";
+using write = player_console_sink::write;
 
-// Handler slots, in table order.
+// clang-format off
 enum handler_slot : unsigned {
   playback_starting, new_track, playback_stopped, seek, pause_changed,
   track_edited, dynamic_info, dynamic_info_track, time_tick, volume_changed
 };
-
+// clang-format on
 using fields = std::vector<std::pair<std::string, std::string>>;
 
-HWND find_window() { return FindWindowExW(HWND_MESSAGE, nullptr, window_class, nullptr); }
-
-// The title as another process reads it, decoded. Empty optional: no window.
-struct observed {
-  bool window = false;
-  std::string title;
-};
-observed observe() {
-  const std::string line = read_title_from_another_process();
-  if (line == "no window") return {};
-  EXPECT_EQ(line.rfind("window: ", 0), 0u) << line;
-  return {true, line.substr(8)};
-}
-
-reader::now_playing decode(const std::string& title) {
-  reader::decode_result result = reader::decode_title(title);
-  if (auto* error = std::get_if<reader::decode_error>(&result)) {
-    ADD_FAILURE() << reader::describe(*error) << " in " << title;
-    return {};
-  }
-  return std::get<reader::now_playing>(result);
+reader::now_playing decoded() {
+  const std::string seen = read_title().value_or("(no window)");
+  const reader::decode_result result = reader::decode_title(seen);
+  auto* error = std::get_if<reader::decode_error>(&result);
+  EXPECT_FALSE(error) << reader::describe(*error) << " in " << seen;
+  return error ? reader::now_playing{} : std::get<reader::now_playing>(result);
 }
 
 // One player session over the whole suite: the module is loaded once, as a
@@ -51,8 +33,7 @@ reader::now_playing decode(const std::string& title) {
 class session : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    api.add_service(first_console);
-    api.add_service(second_console);
+    for (auto* sink : {&first_console, &second_console}) api.add_service(*sink);
     api.add_service(registry);
     component.enter(&api);
     raw::call<void>(component.client(), set_module_location, "Z:\\components", "foo_vek_ipc.dll");
@@ -66,11 +47,8 @@ class session : public ::testing::Test {
   static void* handler() { return registry.registrations().at(0).handler; }
   static void info(const player_track_info& track) { raw::call<void>(handler(), dynamic_info, &track); }
   static void stop() { raw::call<void>(handler(), playback_stopped, 0u); }
-  static std::size_t lines(const std::string& text) {
-    std::size_t count = 0;
-    for (const auto& write : first_console.writes()) count += write.text == text;
-    return count;
-  }
+  static void initquit(unsigned slot) { raw::call<void>(component.service(initquit_class), slot); }
+  static auto failures() { return std::ranges::count(first_console.writes(), failure_line, &write::text); }
 
   static inline loaded_component component;
   static inline player_host_api api;
@@ -79,11 +57,9 @@ class session : public ::testing::Test {
 };
 
 TEST_F(session, start_creates_the_window_registers_and_announces_on_every_console) {
-  EXPECT_FALSE(observe().window);
-  raw::call<void>(component.service(initquit_class), 3);
-  const observed seen = observe();
-  EXPECT_TRUE(seen.window);
-  EXPECT_EQ(seen.title, "");
+  EXPECT_FALSE(read_title());
+  initquit(3);
+  EXPECT_EQ(read_title(), "");
   ASSERT_EQ(registry.registrations().size(), 1u);
   EXPECT_EQ(registry.registrations()[0].event_mask, 0xD6u);
   EXPECT_FALSE(registry.registrations()[0].only_when_visible);
@@ -93,118 +69,85 @@ TEST_F(session, start_creates_the_window_registers_and_announces_on_every_consol
   }
 }
 
-TEST_F(session, the_worked_example_is_published_exactly) {
+TEST_F(session, the_worked_example_and_awkward_fields_arrive_intact) {
   info(player_track_info({{"title", {"Song"}}, {"artist", {"Band"}}}, 215.4));
-  const observed seen = observe();
-  EXPECT_EQ(seen.title, "dGl0bGUA:U29uZwA=;YXJ0aXN0AA==:QmFuZAA=;bGVuZ3RoAA==:MjE1AA==;");
-  const reader::now_playing playing = decode(seen.title);
-  EXPECT_EQ(playing.state, reader::player_state::playing);
-  EXPECT_EQ(playing.fields, (fields{{"title", "Song"}, {"artist", "Band"}}));
-  EXPECT_EQ(playing.length, "215");
-}
-
-TEST_F(session, awkward_fields_and_lengths_arrive_intact) {
+  EXPECT_EQ(read_title(), "dGl0bGUA:U29uZwA=;YXJ0aXN0AA==:QmFuZAA=;bGVuZ3RoAA==:MjE1AA==;");
   const std::string long_value(5000, 'x');
-  info(player_track_info({{"artist", {"Sigur R\xC3\xB3s", "second artist"}},
-                        {"title", {"a:b;c=d"}},
-                        {"comment", {""}},
-                        {"", {"nameless"}},
-                        {"album", {long_value}},
-                        {"genre", {"\xE2\x99\xAB \xF0\x9F\x8E\xB5"}}},
-                       -3.7));
-  const reader::now_playing playing = decode(observe().title);
-  EXPECT_EQ(playing.fields, (fields{{"artist", "Sigur R\xC3\xB3s"},
-                                    {"title", "a:b;c=d"},
-                                    {"comment", ""},
-                                    {"", "nameless"},
-                                    {"album", long_value},
-                                    {"genre", "\xE2\x99\xAB \xF0\x9F\x8E\xB5"}}));
+  // clang-format off
+  info(player_track_info({{"artist", {"Sigur R\xC3\xB3s", "second artist"}}, {"title", {"a:b;c=d"}}, {"comment", {""}},
+                          {"", {"nameless"}}, {"album", {long_value}}, {"genre", {"\xE2\x99\xAB \xF0\x9F\x8E\xB5"}}}, -3.7));
+  const reader::now_playing playing = decoded();
+  EXPECT_EQ(playing.fields, (fields{{"artist", "Sigur R\xC3\xB3s"}, {"title", "a:b;c=d"}, {"comment", ""},
+                                    {"", "nameless"}, {"album", long_value}, {"genre", "\xE2\x99\xAB \xF0\x9F\x8E\xB5"}}));
+  // clang-format on
   EXPECT_EQ(playing.length, "-4");
-
   info(player_track_info({{"title", {"Zero"}}}, 0.4));
-  EXPECT_EQ(decode(observe().title).length, "0");
+  EXPECT_EQ(decoded().length, "0");
   info(player_track_info({{"title", {"Huge"}}}, 1e300));
-  EXPECT_EQ(decode(observe().title).length, "0") << "a length that does not fit is unknown";
+  EXPECT_EQ(decoded().length, "0") << "a length that does not fit is unknown";
 }
 
-TEST_F(session, identical_information_is_written_once) {
-  const player_track_info same({{"title", {"Once"}}}, 10);
-  info(same);
-  ASSERT_TRUE(SetWindowTextA(find_window(), "tampered"));
-  info(same);
-  EXPECT_EQ(observe().title, "tampered");
-}
-
-TEST_F(session, stop_then_the_same_track_keeps_stop_and_a_new_track_is_written) {
+TEST_F(session, identical_information_is_written_once_and_stop_holds_until_a_new_track) {
   const player_track_info a({{"title", {"A"}}}, 1), b({{"title", {"B"}}}, 2);
   info(a);
-  stop();
-  EXPECT_EQ(observe().title, "STOP");
+  ASSERT_TRUE(SetWindowTextA(FindWindowExW(HWND_MESSAGE, nullptr, ipc_window_class, nullptr), "tampered"));
   info(a);
-  EXPECT_EQ(observe().title, "STOP");
+  EXPECT_EQ(read_title(), "tampered");
+  stop();
+  EXPECT_EQ(read_title(), "STOP");
+  info(a);
+  EXPECT_EQ(read_title(), "STOP");
   info(player_track_info({}, 5));
-  EXPECT_EQ(observe().title, "STOP") << "no fields, no record";
+  EXPECT_EQ(read_title(), "STOP") << "no fields, no record";
   info(b);
-  EXPECT_EQ(decode(observe().title).fields, (fields{{"title", "B"}}));
-}
-
-TEST_F(session, every_slot_pops_its_arguments_and_changes_nothing_it_should_not) {
-  const player_track_info playing({{"title", {"Steady"}}}, 3);
-  info(playing);
-  const std::string title = observe().title;
+  EXPECT_EQ(decoded().fields, (fields{{"title", "B"}}));
+  // Every slot pops its arguments and changes nothing it should not.
+  const auto before = read_title();
   const std::size_t console_lines = first_console.writes().size();
   player_track_handle track;
-  for (int i = 0; i < 200; ++i) {
-    track.add_reference();
-    track.add_reference();
-    EXPECT_EQ(raw::stack_imbalance(handler(), playback_starting, raw::words().u32(2).u32(0)), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), new_track, raw::words().ptr(static_cast<service_base*>(&track))), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), new_track, raw::words().ptr(nullptr)), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), seek, raw::words().f64(12.5)), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), pause_changed, raw::words().u32(1)), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), track_edited, raw::words().ptr(static_cast<service_base*>(&track))), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), track_edited, raw::words().ptr(nullptr)), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), dynamic_info, raw::words().ptr(&playing)), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), dynamic_info_track, raw::words().ptr(&playing)), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), time_tick, raw::words().f64(1.0)), 0);
-    EXPECT_EQ(raw::stack_imbalance(handler(), volume_changed, raw::words().f32(-3.0f)), 0);
-  }
+  track.add_reference();
+  track.add_reference();
+  const void* handle = static_cast<service_base*>(&track);
+  // clang-format off
+  const std::pair<handler_slot, raw::words> calls[] = {
+      {playback_starting, raw::words().u32(2).u32(0)}, {new_track, raw::words().ptr(handle)},
+      {new_track, raw::words().ptr(nullptr)}, {seek, raw::words().real(12.5)}, {pause_changed, raw::words().u32(1)},
+      {track_edited, raw::words().ptr(handle)}, {track_edited, raw::words().ptr(nullptr)},
+      {dynamic_info, raw::words().ptr(&b)}, {dynamic_info_track, raw::words().ptr(&b)},
+      {time_tick, raw::words().real(1.0)}, {volume_changed, raw::words().real(-3.0f)}};
+  // clang-format on
+  for (const auto& [slot, words] : calls) EXPECT_EQ(raw::stack_imbalance(handler(), slot, words), 0) << "slot " << slot;
   EXPECT_EQ(track.balance(), 0) << "each handle released exactly once";
-  EXPECT_EQ(track.release_calls(), 400);
-  EXPECT_EQ(observe().title, title);
+  EXPECT_EQ(track.release_calls(), 2);
+  EXPECT_EQ(read_title(), before);
   EXPECT_EQ(first_console.writes().size(), console_lines);
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(raw::stack_imbalance(handler(), playback_stopped, raw::words().u32(0)), 0);
-  EXPECT_EQ(observe().title, "STOP");
+  EXPECT_EQ(raw::stack_imbalance(handler(), playback_stopped, raw::words().u32(0)), 0);
+  EXPECT_EQ(read_title(), "STOP");
 }
 
-TEST_F(session, console_lines_reach_every_sink_only_while_services_are_ready) {
-  HWND window = find_window();
-  ASSERT_TRUE(window);
-  ASSERT_TRUE(DestroyWindow(window));  // every title write now fails
-  const std::size_t before = lines(failure_line);
+TEST_F(session, failures_print_once_on_every_console_only_while_services_are_ready) {
+  ASSERT_TRUE(DestroyWindow(FindWindowExW(HWND_MESSAGE, nullptr, ipc_window_class, nullptr)));  // writes now fail
+  const auto before = failures();
   info(player_track_info({{"title", {"Lost 1"}}}, 1));
-  EXPECT_EQ(lines(failure_line), before + 1);
   info(player_track_info({{"title", {"Lost 1"}}}, 1));
-  EXPECT_EQ(lines(failure_line), before + 1) << "a failed record is not written again";
+  EXPECT_EQ(failures(), before + 1) << "a failed record is not written again";
   stop();
-  EXPECT_EQ(lines(failure_line), before + 2);
+  EXPECT_EQ(failures(), before + 2);
   EXPECT_EQ(second_console.writes().size(), first_console.writes().size());
-
   raw::call<void>(component.client(), set_services_ready, 0u);
   info(player_track_info({{"title", {"Lost 2"}}}, 1));
   stop();
-  EXPECT_EQ(lines(failure_line), before + 2) << "dropped while services are not ready";
+  EXPECT_EQ(failures(), before + 2) << "dropped while services are not ready";
   raw::call<void>(component.client(), set_services_ready, 2u);  // any non-zero byte
   stop();
-  EXPECT_EQ(lines(failure_line), before + 3);
+  EXPECT_EQ(failures(), before + 3);
 }
 
 TEST_F(session, quit_removes_the_window_and_leaves_the_handler_inert) {
-  // Start again after the window was destroyed behind the component's back.
-  raw::call<void>(component.service(initquit_class), 3);
-  EXPECT_TRUE(observe().window);
-  raw::call<void>(component.service(initquit_class), 4);
-  EXPECT_FALSE(observe().window);
+  initquit(3);  // again, after the window was destroyed behind the component's back
+  EXPECT_TRUE(read_title());
+  initquit(4);
+  EXPECT_FALSE(read_title());
   const std::size_t console_lines = first_console.writes().size();
   void* retired = registry.registrations().back().handler;
   player_track_handle track;
@@ -216,23 +159,17 @@ TEST_F(session, quit_removes_the_window_and_leaves_the_handler_inert) {
   EXPECT_EQ(track.balance(), 0);
 }
 
-TEST(start_failures, without_a_registry_the_window_exists_and_the_start_is_announced) {
-  const process_result child = run_sibling(L"child_host.exe", L"start-without-registry");
+TEST(start_failures, in_a_child_player) {
+  // Without a registry the window exists and the start is announced.
+  process_result child = run_child(L"start-without-registry");
   EXPECT_EQ(child.output, "started; console lines: 1\n");
   EXPECT_EQ(child.exit_code, 0u);
-}
-
-TEST(start_failures, two_registries_end_the_player_through_the_abort_translation) {
-  // The error cannot unwind into a player with its own runtime: it ends in
-  // std::terminate, whose abort arrives as the structured exception.
-  // The module's own runtime names the error on standard error first.
-  const process_result child = run_sibling(L"child_host.exe", L"start-with-two-registries");
+  // The error cannot unwind into a player with its own runtime: std::terminate's
+  // abort arrives as the structured exception, after the module's runtime names it.
+  child = run_child(L"start-with-two-registries");
   EXPECT_NE(child.output.find("what():  Service duplicated"), std::string::npos) << child.output;
-  const std::string seen_by_the_player =
-      "exception code=0x6F8E1DC8 flags=1 arguments=1 argument0=22\n"
-      "window exists\n"
-      "console lines: 0\n";
-  EXPECT_TRUE(child.output.ends_with(seen_by_the_player)) << child.output;
+  const char* seen_by_the_player = "exception code=0x6F8E1DC8 flags=1 arguments=1 argument0=22\nwindow exists\n";
+  EXPECT_TRUE(child.output.ends_with(std::string(seen_by_the_player) + "console lines: 0\n")) << child.output;
 }
 
 }  // namespace

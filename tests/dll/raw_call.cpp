@@ -1,8 +1,7 @@
 #include "raw_call.h"
 
-// std::int32_t vek_push_and_call(void* function, void* self, const uint32_t* words, uint32_t count)
-// cdecl. Pushes the words (last first), calls with ECX = self, then returns
-// the stack pointer before the pushes minus the one after the call.
+// cdecl vek_push_and_call(function, self, words, count): pushes the words (last
+// first), calls with ECX = self, returns ESP before the pushes minus ESP after.
 asm(R"(
   .text
   .globl _vek_push_and_call
@@ -36,11 +35,7 @@ _vek_push_and_call:
 
 extern "C" std::int32_t vek_push_and_call(void* function, void* self, const std::uint32_t* words, std::uint32_t count);
 
-namespace raw {
-
-std::int32_t stack_imbalance(void* object, unsigned slot, const words& arguments) {
-  const auto& list = arguments.list();
+std::int32_t raw::stack_imbalance(void* object, unsigned slot, const words& arguments) {
+  const auto& list = arguments.list;
   return vek_push_and_call(table_of(object)[slot], object, list.data(), static_cast<std::uint32_t>(list.size()));
 }
-
-}  // namespace raw

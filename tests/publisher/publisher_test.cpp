@@ -1,5 +1,4 @@
-// Error paths of start, which cannot be observed through the shipped module:
-// an exception cannot unwind from it into a player with its own runtime.
+// Error paths of start, which cannot unwind out of the shipped module into a player.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -22,18 +21,18 @@ class publisher : public ::testing::Test {
     api.add_service(sink);
   }
   ~publisher() override {
+    service.quit();
     services_ready = false;
     kept_host_api = nullptr;
     EXPECT_EQ(sink.balance(), 0);
     EXPECT_EQ(registry.balance(), 0);
+    EXPECT_EQ(second.balance(), 0);
   }
-
-  platform::window_handle window() const { return platform::standin::find_message_window(ipc_window_class); }
 
   int module = 0;
   player_host_api api;
   player_console_sink sink;
-  player_callback_registry registry;
+  player_callback_registry registry, second;
   service_impl_single_t<initquit_tutorial1> service;
 };
 
@@ -43,20 +42,16 @@ TEST_F(publisher, a_registry_that_hands_out_nothing_counts_as_missing) {
   service.start();
   EXPECT_TRUE(registry.registrations().empty());
   EXPECT_EQ(sink.writes().size(), 1u);
-  service.quit();
 }
 
 TEST_F(publisher, two_registries_fail_start_after_the_window_exists) {
-  player_callback_registry second;
   api.add_service(registry);
   api.add_service(second);
   Test_Class* before = playback_handler;
   EXPECT_THROW(service.start(), exception_service_duplicated);
-  EXPECT_NE(window(), nullptr) << "the window stays";
+  EXPECT_NE(platform::standin::find_message_window(ipc_window_class), nullptr) << "the window stays";
   EXPECT_TRUE(sink.writes().empty()) << "nothing is printed";
   EXPECT_EQ(playback_handler, before);
-  EXPECT_EQ(second.balance(), 0);
-  service.quit();
 }
 
 TEST_F(publisher, a_failing_console_lets_the_error_out_of_start) {
@@ -64,7 +59,6 @@ TEST_F(publisher, a_failing_console_lets_the_error_out_of_start) {
   sink.fail_write(0, std::make_exception_ptr(std::runtime_error("console broke")));
   EXPECT_THROW(service.start(), std::runtime_error);
   EXPECT_EQ(registry.registrations().size(), 1u);
-  service.quit();
 }
 
 }  // namespace
