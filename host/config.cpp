@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/exception_bridge.h"
 #include "support/errors.h"
 #include "support/strings.h"
 
@@ -64,13 +65,15 @@ void byte_buffer::free() noexcept {
 }
 
 void buffer_writer::write_bytes(const void* source, std::uint32_t count, abort_signal& abort) {
-  if (abort.cancel_requested()) throw foobar2000_io::exception_aborted();
+  if (platform::call_player([&] { return abort.cancel_requested(); })) throw foobar2000_io::exception_aborted();
   const std::uint32_t old_size = buffer_.size();
   if (count > UINT32_MAX - old_size) pfc::raise_bad_alloc();
   buffer_.set_size(old_size + count);
   if (count) std::memcpy(buffer_.data() + old_size, source, count);
 }
 
+// The player's streams and abort signal are called under the bridge: the
+// buffer and the index must be released, and a variable's data errors swallowed.
 void save_configuration(writable_stream& stream, abort_signal& abort) {
   byte_buffer buffer;
   buffer_writer writer(buffer);
@@ -79,9 +82,12 @@ void save_configuration(writable_stream& stream, abort_signal& abort) {
     entry->save_data(writer, abort);
     std::uint8_t length[4];
     encode_length(buffer.size(), length);
-    stream.write_bytes(&entry->guid, sizeof entry->guid, abort);
-    stream.write_bytes(length, sizeof length, abort);
-    if (buffer.size()) stream.write_bytes(buffer.data(), buffer.size(), abort);
+    const auto write = [&](const void* bytes, std::uint32_t count) {
+      platform::call_player([&] { stream.write_bytes(bytes, count, abort); });
+    };
+    write(&entry->guid, sizeof entry->guid);
+    write(length, sizeof length);
+    if (buffer.size()) write(buffer.data(), buffer.size());
   }
 }
 
@@ -89,7 +95,7 @@ void save_configuration(writable_stream& stream, abort_signal& abort) {
 
 std::uint32_t limited_reader::read_bytes(void* destination, std::uint32_t count, abort_signal& abort) {
   if (count > remaining_) count = static_cast<std::uint32_t>(remaining_);
-  const std::uint32_t done = inner_.read_bytes(destination, count, abort);
+  const std::uint32_t done = platform::call_player([&] { return inner_.read_bytes(destination, count, abort); });
   remaining_ -= done;
   return done;
 }
@@ -100,7 +106,7 @@ void limited_reader::read_exact(void* destination, std::uint32_t count, abort_si
 
 std::uint64_t limited_reader::skip_bytes(std::uint64_t count, abort_signal& abort) {
   if (count > remaining_) count = remaining_;
-  const std::uint64_t done = inner_.skip_bytes(count, abort);
+  const std::uint64_t done = platform::call_player([&] { return inner_.skip_bytes(count, abort); });
   remaining_ -= done;
   return done;
 }
@@ -115,14 +121,14 @@ void load_configuration(readable_stream& stream, abort_signal& abort) {
 
   for (;;) {
     guid id;
-    if (stream.read_bytes(&id, sizeof id, abort) != sizeof id) break;
+    if (platform::call_player([&] { return stream.read_bytes(&id, sizeof id, abort); }) != sizeof id) break;
     std::uint8_t length_bytes[4];
-    stream.read_exact(length_bytes, sizeof length_bytes, abort);
+    platform::call_player([&] { stream.read_exact(length_bytes, sizeof length_bytes, abort); });
     const std::uint32_t length = decode_length(length_bytes);
 
     loadable_variable* const variable = index.find(id);
     if (!variable) {
-      stream.skip_exact(length, abort);
+      platform::call_player([&] { stream.skip_exact(length, abort); });
       continue;
     }
     limited_reader reader(stream, length);

@@ -2,6 +2,7 @@
 
 #include "host/config.h"
 #include "host/services.h"
+#include "platform/exception_bridge.h"
 
 // Everything here is constant-initialised: it is in place before the module's
 // first dynamic initialiser runs, so before the factories link themselves in.
@@ -16,20 +17,23 @@ namespace {
 class client_object final : public component_client {
  public:
   constexpr client_object() noexcept = default;
-  std::uint32_t interface_version() override { return 76; }
-  service_factory_base* first_factory() override { return factory_list_head; }
+  // Slots that cannot fail are noexcept; the others let errors out only in the player's model.
+  std::uint32_t interface_version() noexcept override { return 76; }
+  service_factory_base* first_factory() noexcept override { return factory_list_head; }
   void save_configuration(writable_stream* stream, abort_signal* abort) override {
-    ::save_configuration(*stream, *abort);
+    platform::player_entry([&] { ::save_configuration(*stream, *abort); });
   }
   void load_configuration(readable_stream* stream, abort_signal* abort) override {
-    ::load_configuration(*stream, *abort);
+    platform::player_entry([&] { ::load_configuration(*stream, *abort); });
   }
   void set_module_location(const char* path, const char* file_name) override {
-    module_path.assign_text(path);
-    module_file_name.assign_text(file_name);
+    platform::player_entry([&] {
+      module_path.assign_text(path);
+      module_file_name.assign_text(file_name);
+    });
   }
-  void set_services_ready(std::uint8_t ready) override { services_ready = ready != 0; }
-  bool debug_build() override { return false; }
+  void set_services_ready(std::uint8_t ready) noexcept override { services_ready = ready != 0; }
+  bool debug_build() noexcept override { return false; }
 };
 
 constinit client_object client;

@@ -3,29 +3,41 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <utility>
 
 #include "host/interfaces.h"
+#include "platform/exception_bridge.h"
 
 // Holds at most one counted reference. One pointer wide: the player writes it
-// through create_service_instance and query_by_guid.
+// through create_service_instance and query_by_guid. Releasing may raise the
+// player's error; a holder dropped while another error is on its way drops
+// that second error, so the first one goes on.
 class service_ref {
  public:
   constexpr service_ref() noexcept = default;
   service_ref(const service_ref&) = delete;
   service_ref& operator=(const service_ref&) = delete;
-  ~service_ref() { reset(); }
-
-  // Takes over a reference the caller already owns.
-  void attach(service_base* object) noexcept {
-    reset();
-    object_ = object;
+  ~service_ref() noexcept(false) {
+    if (std::uncaught_exceptions() == 0) {
+      reset();
+      return;
+    }
+    try {
+      reset();
+    } catch (...) {
+    }
   }
-  void reset() noexcept {
-    if (service_base* held = std::exchange(object_, nullptr)) held->release();
+
+  // Takes over a reference the caller already owns, then releases the old one.
+  void attach(service_base* object) {
+    if (service_base* old = std::exchange(object_, object)) release(old);
+  }
+  void reset() {
+    if (service_base* held = std::exchange(object_, nullptr)) release(held);
   }
   // Moves the reference out of `other` into this holder.
-  void take_from(service_ref& other) noexcept { attach(std::exchange(other.object_, nullptr)); }
+  void take_from(service_ref& other) { attach(std::exchange(other.object_, nullptr)); }
 
   service_base* get() const noexcept { return object_; }
   // The held service seen as interface T; the caller knows its class.
@@ -36,6 +48,11 @@ class service_ref {
   explicit operator bool() const noexcept { return object_ != nullptr; }
 
  private:
+  // The holder is already empty: whatever the player raises, nothing is released twice.
+  static void release(service_base* object) {
+    platform::call_player([object] { object->release(); });
+  }
+
   service_base* object_ = nullptr;
 };
 
@@ -45,12 +62,13 @@ template <class T>
 class service_impl_single_t final : public T {
  public:
   constexpr service_impl_single_t() noexcept = default;
-  std::int32_t release() override { return 1; }
-  std::int32_t add_reference() override { return 1; }
+  std::int32_t release() noexcept override { return 1; }
+  std::int32_t add_reference() noexcept override { return 1; }
   bool query_by_guid(service_ref* out, const guid* id) override {
     if (!(*id == T::interface_type::class_id)) return false;
     add_reference();
-    out->attach(this);
+    // Releasing what `out` held calls the player.
+    platform::player_entry([&] { out->attach(this); });
     return true;
   }
 };
@@ -89,7 +107,7 @@ class service_factory_single_t : public service_factory_base_t<typename T::inter
   }
   void create_instance(service_ref* out) override {
     service.add_reference();
-    out->attach(&service);
+    platform::player_entry([&] { out->attach(&service); });
   }
   service_impl_single_t<T> service;
 };

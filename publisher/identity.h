@@ -4,6 +4,8 @@
 
 #include "host/interfaces.h"
 
+// Each answer is one set_text on the player's string and holds nothing, so an
+// error the player raises there passes to the player untouched.
 class componentversion_myimpl : public componentversion {
  public:
   using interface_type = componentversion;

@@ -4,6 +4,7 @@
 
 #include "host/console.h"
 #include "host/module.h"
+#include "platform/exception_bridge.h"
 #include "publisher/playback_handler.h"
 #include "support/errors.h"
 
@@ -21,18 +22,20 @@ struct handler_owner {
 }  // namespace
 
 void initquit_tutorial1::start() {
-  if (!platform::window_class_exists(module_instance, ipc_window_class))
-    platform::register_window_class(module_instance, ipc_window_class);
-  ipc_window = platform::create_message_window(module_instance, ipc_window_class);
+  platform::player_entry([] {
+    if (!platform::window_class_exists(module_instance, ipc_window_class))
+      platform::register_window_class(module_instance, ipc_window_class);
+    ipc_window = platform::create_message_window(module_instance, ipc_window_class);
 
-  Test_Class* handler = new (std::nothrow) Test_Class(playback_handler);
-  if (!handler) pfc::raise_bad_alloc();
-  playback_handler = handler;
+    Test_Class* handler = new (std::nothrow) Test_Class(playback_handler);
+    if (!handler) pfc::raise_bad_alloc();
+    playback_handler = handler;
 
-  console::formatter().append_terminated("VEK IPC Plugin Initialized\r\n");
+    console::formatter().append_terminated("VEK IPC Plugin Initialized\r\n");
+  });
 }
 
-void initquit_tutorial1::quit() {
+void initquit_tutorial1::quit() noexcept {
   if (playback_handler) playback_handler->retire();
   platform::destroy_window(ipc_window);
 }

@@ -23,5 +23,5 @@ class initquit_tutorial1 : public initquit {
   // window then stays and nothing is printed.
   void start() override;
   // Retires the handler and destroys the window.
-  void quit() override;
+  void quit() noexcept override;
 };

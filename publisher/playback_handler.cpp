@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/console.h"
+#include "platform/exception_bridge.h"
 #include "publisher/ipc_window.h"
 #include "publisher/record.h"
 #include "support/errors.h"
@@ -13,6 +14,12 @@ namespace {
 
 constexpr std::uint32_t playback_event_mask = 0xD6;
 
+// The record of the event in progress. Kept between events so that no frame
+// owns storage while the player's track information is read: an error the
+// player raises there passes to the player untouched and leaves nothing behind.
+constinit pfc::string8_t<pfc::alloc_fast_aggressive> next_record;
+
+// The player's release may raise; nothing is held here, so its error passes untouched.
 void release_owned(track_handle* track) {
   if (track) track->release();
 }
@@ -24,7 +31,10 @@ Test_Class::Test_Class(Test_Class* retired) : previous_(retired) {
     service_ref registry;
     get_single_service(playback_callback_registry::class_id, registry);
     // The player counted one registry but handed none out: as good as missing.
-    if (registry) registry.as<playback_callback_registry>()->register_callback(this, playback_event_mask, false);
+    if (registry) {
+      platform::call_player(
+          [&] { registry.as<playback_callback_registry>()->register_callback(this, playback_event_mask, false); });
+    }
   } catch (const exception_service_not_found&) {
   }
 }
@@ -35,33 +45,35 @@ void Test_Class::publish(const char* text) {
   if (!platform::set_window_title(ipc_window, text)) console::formatter().append_terminated("VEK IPC: 'SetData' Failed!\r\n");
 }
 
-void Test_Class::playback_starting(std::uint32_t, bool) {}
+void Test_Class::playback_starting(std::uint32_t, bool) noexcept {}
 
 void Test_Class::new_track(track_handle* track) { release_owned(track); }
 
 void Test_Class::playback_stopped(std::uint32_t) {
-  if (!retired_) publish(stop_marker);
+  platform::player_entry([&] {
+    if (!retired_) publish(stop_marker);
+  });
 }
 
-void Test_Class::seek(double) {}
+void Test_Class::seek(double) noexcept {}
 
-void Test_Class::pause_changed(bool) {}
+void Test_Class::pause_changed(bool) noexcept {}
 
 void Test_Class::track_edited(track_handle* track) { release_owned(track); }
 
 void Test_Class::dynamic_info(const track_info* info) {
-  if (retired_) return;
-  pfc::string8_t<pfc::alloc_fast_aggressive> record;
-  if (!build_now_playing_record(*info, record)) return;
-  if (record.text_length() == last_record.text_length() &&
-      std::memcmp(record.text_pointer(), last_record.text_pointer(), record.text_length()) == 0)
-    return;
-  publish(record.text_pointer());
-  last_record.set_text(record.text_pointer(), record.text_length());
+  platform::player_entry([&] {
+    if (retired_ || !build_now_playing_record(*info, next_record)) return;
+    if (next_record.text_length() == last_record.text_length() &&
+        std::memcmp(next_record.text_pointer(), last_record.text_pointer(), next_record.text_length()) == 0)
+      return;
+    publish(next_record.text_pointer());
+    last_record.set_text(next_record.text_pointer(), next_record.text_length());
+  });
 }
 
-void Test_Class::dynamic_info_track(const track_info*) {}
+void Test_Class::dynamic_info_track(const track_info*) noexcept {}
 
-void Test_Class::time_tick(double) {}
+void Test_Class::time_tick(double) noexcept {}
 
-void Test_Class::volume_changed(float) {}
+void Test_Class::volume_changed(float) noexcept {}

@@ -25,16 +25,19 @@ class Test_Class final : public play_callback {
   // After quit: events release what they own and otherwise change nothing.
   void retire() noexcept { retired_ = true; }
 
-  void playback_starting(std::uint32_t command, bool paused) override;
+  // dynamic_info and playback_stopped let errors out only in the player's
+  // model; new_track and track_edited pass on what the handle's release raises;
+  // the rest cannot fail.
+  void playback_starting(std::uint32_t command, bool paused) noexcept override;
   void new_track(track_handle* track) override;
   void playback_stopped(std::uint32_t reason) override;
-  void seek(double seconds) override;
-  void pause_changed(bool paused) override;
+  void seek(double seconds) noexcept override;
+  void pause_changed(bool paused) noexcept override;
   void track_edited(track_handle* track) override;
   void dynamic_info(const track_info* info) override;
-  void dynamic_info_track(const track_info* info) override;
-  void time_tick(double seconds) override;
-  void volume_changed(float decibels) override;
+  void dynamic_info_track(const track_info* info) noexcept override;
+  void time_tick(double seconds) noexcept override;
+  void volume_changed(float decibels) noexcept override;
 
  private:
   // Writes the title; a refused write is reported on the console.

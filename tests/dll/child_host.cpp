@@ -1,7 +1,7 @@
-// A player process for what must not happen in the test program itself (a
-// signal, an abort, an error out of start): the structured exception a player
-// would see is reported with the window and console state. Mode "title" prints
-// the IPC window's title as the messaging client reads it.
+// A player process for what must not happen in the test program itself: a
+// signal or an abort, reported as the structured exception a player would see;
+// a start with zero or two registries, reported as the player sees it. Mode
+// "title" prints the IPC window's title as the messaging client reads it.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,10 +9,9 @@
 #include <string>
 
 #include "component_host.h"
+#include "support/errors.h"
 
 namespace {
-
-player_console_sink* observed_console = nullptr;
 
 void write_stdout(const std::string& text) {
   DWORD written = 0;
@@ -27,25 +26,32 @@ LONG CALLBACK report_exception(EXCEPTION_POINTERS* pointers) {
   std::snprintf(line, sizeof line, "exception code=0x%08lX flags=%lu arguments=%lu argument0=%lu\n",
                 record.ExceptionCode, record.ExceptionFlags, record.NumberParameters,
                 record.NumberParameters ? record.ExceptionInformation[0] : 0);
-  std::string report = line;
-  if (observed_console)
-    report += (find_window() ? "window exists\nconsole lines: " : "no window\nconsole lines: ") +
-              std::to_string(observed_console->writes().size()) + "\n";
-  write_stdout(report);
+  write_stdout(line);
   ExitProcess(0);
 }
 
+// Starts the component as a player does and reports what the player sees:
+// the start message, or the error that left start, with the window and the
+// references the component still holds; then quits.
 void start_component(loaded_component& component, int registries) {
-  static player_host_api api;
-  static player_console_sink console;
-  static player_callback_registry registry[2];
+  player_host_api api;
+  player_console_sink console;
+  player_callback_registry registry[2];
   for (int i = 0; i < registries; ++i) api.add_service(registry[i]);
   api.add_service(console);
-  observed_console = &console;
   component.enter(&api);
   raw::call<void>(component.client(), set_services_ready, 1u);
-  raw::call<void>(component.service(initquit_class), 3);  // start
-  write_stdout("started; console lines: " + std::to_string(console.writes().size()) + "\n");
+  std::string report = "started";
+  try {
+    raw::call<void>(component.service(initquit_class), 3);
+  } catch (const exception_service_duplicated& error) {
+    report = std::string("exception_service_duplicated: ") + error.what();
+  }
+  const std::int32_t held = console.balance() + registry[0].balance() + registry[1].balance();
+  report += std::string(find_window() ? "; window exists" : "; no window") + "; console lines: " +
+            std::to_string(console.writes().size()) + "; references held: " + std::to_string(held);
+  raw::call<void>(component.service(initquit_class), 4);
+  write_stdout(report + (find_window() ? "; window after quit\n" : "; quit\n"));
 }
 
 }  // namespace
@@ -62,12 +68,14 @@ int main(int argc, char** argv) {
   const bool unloaded = mode.starts_with("unloaded-");  // the component loaded and unloaded again
   std::optional<loaded_component> component(std::in_place);
   if (unloaded) component.reset();
-  AddVectoredExceptionHandler(1, report_exception);
-  if (mode.starts_with("start-"))
+  if (mode.starts_with("start-")) {
     start_component(*component, mode == "start-without-registry" ? 0 : 2);
-  else if (mode.ends_with("abort"))
+    return 0;
+  }
+  AddVectoredExceptionHandler(1, report_exception);
+  if (mode.ends_with("abort"))
     std::abort();
   else
     std::raise(std::atoi(mode.c_str() + (unloaded ? 9 : 0)));  // through the C runtime
-  return mode == "start-without-registry" ? 0 : 1;
+  return 1;
 }

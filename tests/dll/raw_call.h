@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/exception_bridge.h"
+
 namespace raw {
 
 inline void** table_of(const void* object) { return *static_cast<void** const*>(object); }
@@ -13,10 +15,13 @@ inline void** table_of(const void* object) { return *static_cast<void** const*>(
 // GCC applies thiscall to a plain function pointer but warns it is meant for members.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
+// The component raises its errors in the player's model; the same bridge it
+// uses on the player's exceptions turns them back into its own error types here.
 template <class R, class... A>
 R call(void* object, unsigned slot, A... arguments) {
   using function = R(__attribute__((thiscall))*)(void*, A...);
-  return reinterpret_cast<function>(table_of(object)[slot])(object, arguments...);
+  return platform::call_player(
+      [&]() -> R { return reinterpret_cast<function>(table_of(object)[slot])(object, arguments...); });
 }
 #pragma GCC diagnostic pop
 
