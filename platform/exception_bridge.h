@@ -11,7 +11,9 @@
 
 namespace platform {
 
-#if defined(_WIN32) && !defined(_WIN64)
+// VEK_WITHOUT_EXCEPTION_BRIDGE builds the plain calls on Windows too: only to
+// measure what the bridge costs, since such a module cannot report its errors.
+#if defined(_WIN32) && !defined(_WIN64) && !defined(VEK_WITHOUT_EXCEPTION_BRIDGE)
 
 // An error on its way out, in plain values: raising it abandons every frame
 // between the raise and the player's handler, so nothing there may still own

@@ -343,7 +343,7 @@ void set_chain_head(registration* head) { asm volatile("movl %0, %%fs:0" : : "r"
 // Linked on the thread's handler chain for the duration of one call.
 struct interception {
   registration link;  // first: the dispatcher hands the handler this address
-  void* jump_buffer[5];
+  std::uint32_t resume_state[6];
   carried_exception* volatile carried;
   bool volatile out_of_memory;
 };
@@ -376,6 +376,49 @@ _vek_unwind_to:
 )");
 extern "C" void vek_unwind_to(void* unwind_function, void* target_frame, EXCEPTION_RECORD* record);
 
+// cdecl int vek_call_guarded(call, context, state): saves EBX, ESI, EDI, EBP,
+// the caller's ESP and the return address in `state`, calls call(context) and
+// returns 0. vek_resume(state), from any depth below, returns 1 from it instead,
+// with every register the caller relies on as it was: unlike a setjmp that
+// keeps only the frame, this holds whatever the compiler kept in registers.
+asm(R"(
+  .text
+  .globl _vek_call_guarded
+_vek_call_guarded:
+  .cfi_startproc
+  movl 12(%esp), %eax
+  movl %ebx, 0(%eax)
+  movl %esi, 4(%eax)
+  movl %edi, 8(%eax)
+  movl %ebp, 12(%eax)
+  leal 4(%esp), %ecx
+  movl %ecx, 16(%eax)
+  movl (%esp), %ecx
+  movl %ecx, 20(%eax)
+  pushl 8(%esp)
+  .cfi_adjust_cfa_offset 4
+  call *8(%esp)
+  addl $4, %esp
+  .cfi_adjust_cfa_offset -4
+  xorl %eax, %eax
+  ret
+  .cfi_endproc
+
+  .globl _vek_resume
+_vek_resume:
+  movl 4(%esp), %eax
+  movl 0(%eax), %ebx
+  movl 4(%eax), %esi
+  movl 8(%eax), %edi
+  movl 12(%eax), %ebp
+  movl 16(%eax), %esp
+  movl 20(%eax), %ecx
+  movl $1, %eax
+  jmp *%ecx
+)");
+extern "C" int vek_call_guarded(void (*call)(void*), void* context, std::uint32_t* state);
+extern "C" [[noreturn]] void vek_resume(std::uint32_t* state);
+
 namespace {
 
 bool is_player_cxx_exception(const EXCEPTION_RECORD& record) {
@@ -398,7 +441,7 @@ EXCEPTION_DISPOSITION __cdecl intercept(EXCEPTION_RECORD* record, void* frame, C
   vek_unwind_to(reinterpret_cast<void*>(&RtlUnwind), frame, record);
   // No handler of the player's caught it, so its object is ours to destroy.
   if (info.destroy) info.destroy(object);
-  __builtin_longjmp(guard.jump_buffer, 1);
+  vek_resume(guard.resume_state);
 }
 
 }  // namespace
@@ -409,19 +452,17 @@ void run_intercepting(void (*call)(void*), void* context) {
   guard.link.handler = reinterpret_cast<void*>(&intercept);
   guard.carried = nullptr;
   guard.out_of_memory = false;
-  if (__builtin_setjmp(guard.jump_buffer) == 0) {
-    set_chain_head(&guard.link);
-    try {
-      call(context);
-    } catch (...) {
-      set_chain_head(guard.link.next);  // a component error from inside the call
-      throw;
-    }
-    set_chain_head(guard.link.next);
-    return;
+  set_chain_head(&guard.link);
+  int intercepted;
+  try {
+    intercepted = vek_call_guarded(call, context, guard.resume_state);
+  } catch (...) {
+    set_chain_head(guard.link.next);  // a component error from inside the call
+    throw;
   }
-  // Back from intercept, the player's frames unwound; FS:[0] is our record.
+  // After an interception the player's frames are unwound and FS:[0] is our record.
   set_chain_head(guard.link.next);
+  if (!intercepted) return;
   if (guard.out_of_memory) throw pfc::bad_allocation();  // the player's error could not be kept
   throw_as_component_error(guard.carried);
 }

@@ -24,6 +24,7 @@
 
 #include "host/interfaces.h"
 #include "host/services.h"
+#include "platform/exception_bridge.h"
 #include "tools/host_standin/host_standin.h"
 #include "tools/player/playlist.h"
 
@@ -198,7 +199,12 @@ class playback {
               (detail.empty() ? "" : " " + detail));
         announced = true;
       }
-      call(registered.handler);
+      // A player reports a failing handler and goes on with the next one.
+      try {
+        platform::call_player([&] { call(registered.handler); });
+      } catch (const std::exception& error) {
+        complain("line " + std::to_string(line) + ": the component failed: " + error.what());
+      }
     }
   }
 
@@ -445,7 +451,11 @@ exit_status run_component(HMODULE module, const playlist::parsed& list, const op
     complain("the module publishes no start service");
     return component_failed;
   }
-  lifecycle->start();
+  try {
+    platform::call_player([lifecycle] { lifecycle->start(); });
+  } catch (const std::exception& error) {
+    complain(std::string("the component's start failed: ") + error.what());
+  }
 
   const auto& handlers = registry.registrations();
   if (handlers.empty()) complain("warning: no playback handler was registered; no events are delivered");

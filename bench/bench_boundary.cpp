@@ -1,0 +1,126 @@
+// What the exception bridge costs the player, measured under Wine in one run:
+// a dynamic_info through the shipped DLL against the same sources built
+// without the bridge (foo_vek_ipc_unbridged.dll), the bare title write both
+// stand on, and the bridge's own primitives. Pin it to one CPU
+// (taskset -c 0): every window call is a round trip to wineserver.
+#include <windows.h>
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "bench/lean_track_info.h"
+#include "host/services.h"
+#include "platform/exception_bridge.h"
+#include "support/errors.h"
+#include "tools/host_standin/host_standin.h"
+
+namespace {
+
+// One module loaded and started as the player does it, quit and freed at the end.
+class started_component {
+ public:
+  explicit started_component(const wchar_t* file) : module_(LoadLibraryW(file)) {
+    using entry_point = component_client*(__cdecl*)(host_api*, HINSTANCE);
+    auto entry =
+        reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module_, "foobar2000_get_interface")));
+    if (!entry) return;
+    api_.add_service(registry_);
+    for (service_factory_base* factory = entry(&api_, module_)->first_factory(); factory;
+         factory = factory->next_factory)
+      if (*factory->class_guid == initquit::class_id) factory->create_instance(&lifecycle_);
+    if (lifecycle_) lifecycle_.as<initquit>()->start();
+  }
+  ~started_component() {
+    if (lifecycle_) lifecycle_.as<initquit>()->quit();
+    lifecycle_.reset();
+    if (module_) FreeLibrary(module_);
+  }
+  // Null when the module could not be loaded or registered no handler.
+  play_callback* handler() const {
+    return registry_.registrations().empty() ? nullptr : registry_.registrations().back().handler;
+  }
+
+ private:
+  HMODULE module_;
+  player_host_api api_;
+  player_callback_registry registry_;
+  service_ref lifecycle_;
+};
+
+bool ready(benchmark::State& state, const started_component& component) {
+  if (component.handler()) return true;
+  state.SkipWithError("the module did not load or start");
+  return false;
+}
+
+// Alternates two 7-field tracks: every event builds, compares and writes.
+void dynamic_info_changed(benchmark::State& state, const wchar_t* file) {
+  started_component component(file);
+  if (!ready(state, component)) return;
+  bool flip = false;
+  for (auto _ : state) component.handler()->dynamic_info((flip = !flip) ? &album_track : &next_album_track);
+}
+BENCHMARK_CAPTURE(dynamic_info_changed, shipped, L"foo_vek_ipc.dll");
+BENCHMARK_CAPTURE(dynamic_info_changed, unbridged, L"foo_vek_ipc_unbridged.dll");
+
+// The same track again: built and compared, nothing written.
+void dynamic_info_repeated(benchmark::State& state, const wchar_t* file) {
+  started_component component(file);
+  if (!ready(state, component)) return;
+  for (auto _ : state) component.handler()->dynamic_info(&album_track);
+}
+BENCHMARK_CAPTURE(dynamic_info_repeated, shipped, L"foo_vek_ipc.dll");
+BENCHMARK_CAPTURE(dynamic_info_repeated, unbridged, L"foo_vek_ipc_unbridged.dll");
+
+// The floor: the two records' texts written alternately, with nothing else,
+// on a message-only window of the same kind.
+void bare_title_write(benchmark::State& state) {
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"vek bench window";
+  RegisterClassW(&window_class);
+  HWND window = CreateWindowExW(0, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, HWND_MESSAGE, nullptr,
+                                window_class.hInstance, nullptr);
+  // The component's records of the two tracks, captured from its window.
+  std::string records[2];
+  {
+    started_component component(L"foo_vek_ipc.dll");
+    if (!ready(state, component)) return;
+    HWND published = FindWindowExW(HWND_MESSAGE, nullptr, L"{C228F795-8913-40ec-A81B-486BB773FF5F}", nullptr);
+    for (int i = 0; i < 2; ++i) {
+      component.handler()->dynamic_info(i == 0 ? &album_track : &next_album_track);
+      records[i].resize(static_cast<std::size_t>(GetWindowTextLengthA(published)) + 1);
+      records[i].resize(static_cast<std::size_t>(GetWindowTextA(published, records[i].data(), records[i].size())));
+    }
+  }
+  bool flip = false;
+  for (auto _ : state) SetWindowTextA(window, records[(flip = !flip) ? 0 : 1].c_str());
+  DestroyWindow(window);
+}
+BENCHMARK(bare_title_write);
+
+// The bridge's primitives, in this program's own copy of it.
+void call_player_without_error(benchmark::State& state) {
+  int calls = 0;
+  for (auto _ : state) platform::call_player([&calls] { benchmark::DoNotOptimize(++calls); });
+}
+BENCHMARK(call_player_without_error);
+
+// One error both ways: raised in the player's model, intercepted, carried as a
+// component error and caught.
+void error_round_trip(benchmark::State& state) {
+  for (auto _ : state) {
+    try {
+      platform::call_player([] { platform::player_entry([] { throw foobar2000_io::exception_aborted(); }); });
+    } catch (const foobar2000_io::exception_aborted& error) {
+      benchmark::DoNotOptimize(error.what());
+    }
+  }
+}
+BENCHMARK(error_round_trip);
+
+}  // namespace
+
+BENCHMARK_MAIN();
