@@ -33,6 +33,12 @@ function(vek_add_component_variant name)
   target_compile_definitions(${name} PRIVATE ${V_DEFINITIONS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE user32 kernel32)
-  set_target_properties(${name} PROPERTIES PREFIX "")
-  target_link_options(${name} PRIVATE -static -s -Wl,--enable-stdcall-fixup -Wl,--exclude-all-symbols)
+  vek_link_as_module(${name})
+endfunction()
+
+# Links a shared library as the shipped module is linked: no "lib" prefix,
+# static runtime, stripped, exports only from its .def file.
+function(vek_link_as_module target)
+  set_target_properties(${target} PROPERTIES PREFIX "")
+  target_link_options(${target} PRIVATE -static -s -Wl,--enable-stdcall-fixup -Wl,--exclude-all-symbols)
 endfunction()
