@@ -3,9 +3,8 @@
 // without the bridge (foo_vek_ipc_unbridged.dll), the bare title write both
 // stand on, and the bridge's own primitives. Pin it to one CPU
 // (taskset -c 0): every window call is a round trip to wineserver.
-#include <windows.h>
-
 #include <benchmark/benchmark.h>
+#include <windows.h>
 
 #include <string>
 

@@ -3,13 +3,12 @@
 // title write) for new and for repeated information.
 #include <benchmark/benchmark.h>
 
+#include "bench/lean_track_info.h"
 #include "host/module.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
 #include "tools/host_standin/host_standin.h"
-#include "bench/lean_track_info.h"
-
 
 namespace {
 

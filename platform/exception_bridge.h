@@ -57,17 +57,19 @@ template <class Call>
 decltype(auto) call_player(Call&& call) {
   using result = decltype(std::forward<Call>(call)());
   if constexpr (std::is_void_v<result>) {
-    run_intercepting([](void* context) { std::forward<Call>(*static_cast<std::remove_reference_t<Call>*>(context))(); },
-                     &call);
+    run_intercepting(
+        [](void* context) { std::forward<Call> (*static_cast<std::remove_reference_t<Call>*>(context))(); }, &call);
   } else {
     struct invocation {
       std::remove_reference_t<Call>* call;
       std::remove_cvref_t<result> value;  // results crossing the boundary are plain values
     } state{&call, {}};
-    run_intercepting([](void* context) {
-      auto& s = *static_cast<invocation*>(context);
-      s.value = std::forward<Call>(*s.call)();
-    }, &state);
+    run_intercepting(
+        [](void* context) {
+          auto& s = *static_cast<invocation*>(context);
+          s.value = std::forward<Call>(*s.call)();
+        },
+        &state);
     return state.value;
   }
 }

@@ -116,8 +116,8 @@ enum error_type : int {
   aborted,
   error_type_count
 };
-constexpr int parent_of[error_type_count] = {-1, std_exception, std_exception, std_exception, std_exception,
-                                             std_exception, io, io_data, std_exception};
+constexpr int parent_of[error_type_count] = {
+    -1, std_exception, std_exception, std_exception, std_exception, std_exception, io, io_data, std_exception};
 
 // Class names, as a handler compiled from class declarations expects them.
 type_descriptor descriptors[error_type_count] = {
@@ -312,16 +312,26 @@ class carried_foreign_exception final : public carrier {
 
 [[noreturn]] void throw_as_component_error(carried_exception* carried) {
   switch (carried->tree_type) {
-    case std_exception: throw carried_error<std::exception>(carried);
-    case bad_alloc: throw carried_error<pfc::bad_allocation>(carried);
-    case overflow: throw carried_error<pfc::exception_overflow>(carried);
-    case service_not_found: throw carried_error<exception_service_not_found>(carried);
-    case service_duplicated: throw carried_error<exception_service_duplicated>(carried);
-    case io: throw carried_error<foobar2000_io::exception_io>(carried);
-    case io_data: throw carried_error<foobar2000_io::exception_io_data>(carried);
-    case io_data_truncation: throw carried_error<foobar2000_io::exception_io_data_truncation>(carried);
-    case aborted: throw carried_error<foobar2000_io::exception_aborted>(carried);
-    default: throw carried_foreign_exception(carried);
+    case std_exception:
+      throw carried_error<std::exception>(carried);
+    case bad_alloc:
+      throw carried_error<pfc::bad_allocation>(carried);
+    case overflow:
+      throw carried_error<pfc::exception_overflow>(carried);
+    case service_not_found:
+      throw carried_error<exception_service_not_found>(carried);
+    case service_duplicated:
+      throw carried_error<exception_service_duplicated>(carried);
+    case io:
+      throw carried_error<foobar2000_io::exception_io>(carried);
+    case io_data:
+      throw carried_error<foobar2000_io::exception_io_data>(carried);
+    case io_data_truncation:
+      throw carried_error<foobar2000_io::exception_io_data_truncation>(carried);
+    case aborted:
+      throw carried_error<foobar2000_io::exception_aborted>(carried);
+    default:
+      throw carried_foreign_exception(carried);
   }
 }
 
@@ -425,8 +435,9 @@ bool is_player_cxx_exception(const EXCEPTION_RECORD& record) {
   if (record.ExceptionCode != cxx_exception_code || record.NumberParameters != 3) return false;
   const ULONG_PTR magic = record.ExceptionInformation[0];
   // A rethrow (`throw;`) names no object: its runtime keeps it, out of our reach.
-  return magic >= 0x19930520 && magic <= 0x19930522 && record.ExceptionInformation[1] &&
-         record.ExceptionInformation[2];
+  if (magic < 0x19930520 || magic > 0x19930522 || !record.ExceptionInformation[1]) return false;
+  const auto* info = reinterpret_cast<const throw_info*>(record.ExceptionInformation[2]);
+  return info && info->catchable && info->catchable->count > 0;
 }
 
 EXCEPTION_DISPOSITION __cdecl intercept(EXCEPTION_RECORD* record, void* frame, CONTEXT*, void*) {

@@ -12,7 +12,6 @@ namespace {
 
 constexpr wchar_t shipped_module[] = L"foo_vek_ipc.dll";
 constexpr wchar_t test_module[] = L"foo_vek_ipc_test.dll";
-constexpr char start_message[] = "VEK IPC Plugin Initialized\r\n";
 
 // --- Catching: one catch clause per function ---
 
@@ -155,30 +154,6 @@ void expect_catch_table(const char* source, raiser raise) {
   }
 }
 
-// The player's own objects of the nine types.
-void raise_from_player(int kind) {
-  switch (kind) {
-    case std_exception_error:
-      throw std::exception();
-    case bad_alloc_error:
-      throw std::bad_alloc();
-    case overflow_error:
-      throw pfc::exception_overflow();
-    case service_not_found_error:
-      throw exception_service_not_found();
-    case service_duplicated_error:
-      throw exception_service_duplicated();
-    case io_error:
-      throw foobar2000_io::exception_io();
-    case io_data_error:
-      throw foobar2000_io::exception_io_data();
-    case io_data_truncation_error:
-      throw foobar2000_io::exception_io_data_truncation();
-    case aborted_error:
-      throw foobar2000_io::exception_aborted();
-  }
-}
-
 // The test module's save raising the kind asked for.
 component_client* raising_client = nullptr;
 void(__cdecl* raise_on_next_save)(int kind) = nullptr;
@@ -226,38 +201,6 @@ struct configuration_bytes {
 using take_loaded_function = unsigned(__cdecl*)(char* destination, unsigned capacity);
 
 // --- Scenarios ---
-
-// What needs no error to cross the boundary: the player's own errors behave
-// as the player declares them, and the shipped module loads, starts without a
-// registry and quits.
-void infrastructure() {
-  expect_catch_table("thrown by the player", raise_from_player);
-  player_reader empty(nullptr, 0);
-  player_abort abort;
-  empty.faults.plan(player_reader::read_bytes_slot, 0, player_fault::own_error, 7);
-  expect_own_error_back("a player stream called by the player", 7, [&] { empty.read_bytes(nullptr, 1, abort); });
-  empty.faults.plan(player_reader::read_bytes_slot, 0, player_fault::own_error, 8);
-  const caught_error sliced = catch_by_value([&] { empty.read_bytes(nullptr, 1, abort); });
-  expect(sliced.caught && player_error::alive == 0, "a player_error caught by value: %d alive", player_error::alive);
-
-  loaded_component component(shipped_module);
-  player_host_api api;
-  player_console console;
-  api.add_service(console);
-  component_client& client = component.enter(api);
-  expect(client.interface_version() == 76, "interface version %u", client.interface_version());
-  client.set_module_location("Z:\\components", "foo_vek_ipc.dll");
-  client.set_services_ready(1);
-  initquit& init = component.service<initquit>();
-  init.start();
-  char title[256];
-  expect_text(ipc_window_title(title), "", "the window's title after start");
-  expect(console.line_count() == 1, "%u console lines after start", console.line_count());
-  if (console.line_count()) expect_text(console.line(0), start_message, "the start message");
-  expect(console.balance() == 0, "console references not released: %d", console.balance());
-  init.quit();
-  expect(!ipc_window(), "the window is still there after quit");
-}
 
 // Two playback-callback registries: start's exception_service_duplicated
 // reaches the player, once per form of handler, and nothing else is lost.
@@ -534,7 +477,6 @@ struct scenario {
   void (*run)();
 };
 constexpr scenario scenarios[] = {
-    {"infrastructure", infrastructure},
     {"duplicated_registry", duplicated_registry},
     {"error_types", error_types},
     {"player_errors_in_start", player_errors_in_start},
