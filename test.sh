@@ -30,6 +30,15 @@ run_preset() {
     [ "$bad" -eq 0 ] || status=1
   fi
   rm -f "$log"
+  # The win32 test preset runs Wine with its heap validation on; any heap error
+  # it reports in any test's output fails the run.
+  local heap
+  heap=$(grep -E '[0-9a-f]{4}:(err|warn):heap' "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null)
+  if [ -n "$heap" ]; then
+    echo "==> $preset: Wine reported heap errors:"
+    echo "$heap" | head -n 20
+    failed=$((failed + 1)); status=1
+  fi
 }
 
 run_preset native-asan

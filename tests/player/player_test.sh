@@ -107,3 +107,7 @@ wait $pid
 status=$? pid=
 [ $status -eq 3 ] && [ "$(tr -d '\r' <said | tail -n 2)" = '[event] line 3: playback_stopped user
 vek-player: interrupted' ] || fail "the interrupt ended with $status" said
+
+# Under the test preset Wine validates the heap and reports errors on standard error.
+heap=$(grep -h -E '[0-9a-f]{4}:(err|warn):heap' ./* 2>/dev/null)
+[ -z "$heap" ] || { echo "FAIL: Wine reported heap errors:"; echo "$heap"; exit 1; }
