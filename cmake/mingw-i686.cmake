@@ -19,8 +19,11 @@ if(NOT EXISTS ${VEK_UCRT_SPECS})
   file(WRITE ${VEK_UCRT_SPECS} "${specs_text}")
 endif()
 
-# __USE_MINGW_ANSI_STDIO=0: printf-family calls go to the Universal CRT itself,
-# so formatted numbers are the runtime's own.
+# __USE_MINGW_ANSI_STDIO=0 reaches C code only: libstdc++'s configuration turns
+# it back on, so printf-family calls in C++ go to MinGW's own formatter, linked
+# into the module. Where the runtime's text matters (the record's length),
+# platform_win32.cpp calls the Universal CRT's __stdio_common_vsprintf through
+# its import; tests/dll/check_pe.sh checks that on the link map.
 set(CMAKE_CXX_FLAGS_INIT "-specs=${VEK_UCRT_SPECS} -D_UCRT -D__USE_MINGW_ANSI_STDIO=0 -D_WIN32_WINNT=0x0601 -DUNICODE -D_UNICODE")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-specs=${VEK_UCRT_SPECS} -static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-specs=${VEK_UCRT_SPECS} -static")

@@ -40,5 +40,6 @@ endfunction()
 # static runtime, stripped, exports only from its .def file.
 function(vek_link_as_module target)
   set_target_properties(${target} PROPERTIES PREFIX "")
-  target_link_options(${target} PRIVATE -static -s -Wl,--enable-stdcall-fixup -Wl,--exclude-all-symbols)
+  target_link_options(${target} PRIVATE -static -s -Wl,--enable-stdcall-fixup -Wl,--exclude-all-symbols
+                      -Wl,--gc-sections)
 endfunction()

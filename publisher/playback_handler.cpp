@@ -8,16 +8,18 @@
 #include "publisher/record.h"
 #include "support/errors.h"
 
-constinit pfc::string8_t<pfc::alloc_standard> last_record;
+constinit pfc::string8_fast last_record;
 
 namespace {
 
 constexpr std::uint32_t playback_event_mask = 0xD6;
 
 // The record of the event in progress. Kept between events so that no frame
-// owns storage while the player's track information is read: an error the
-// player raises there passes to the player untouched and leaves nothing behind.
-constinit pfc::string8_t<pfc::alloc_fast_aggressive> next_record;
+// owns storage while the player's track information is read (an error the
+// player raises there passes to the player untouched and leaves nothing
+// behind), and swapped with last_record when published: once both have grown
+// to the longest record seen, an event allocates nothing.
+constinit pfc::string8_fast next_record;
 
 // The player's release may raise; nothing is held here, so its error passes untouched.
 void release_owned(track_handle* track) {
@@ -68,7 +70,7 @@ void Test_Class::dynamic_info(const track_info* info) {
         std::memcmp(next_record.text_pointer(), last_record.text_pointer(), next_record.text_length()) == 0)
       return;
     publish(next_record.text_pointer());
-    last_record.set_text(next_record.text_pointer(), next_record.text_length());
+    last_record.swap(next_record);
   });
 }
 

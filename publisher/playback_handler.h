@@ -8,7 +8,7 @@
 
 // The last record the handler tried to write (even if the write failed), so
 // identical information is not written twice.
-extern pfc::string8_t<pfc::alloc_standard> last_record;
+extern pfc::string8_fast last_record;
 
 class Test_Class final : public play_callback {
  public:

@@ -2,8 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -22,21 +23,24 @@ void append_entry(const char* name, const char* value, pfc::string_base& record)
   record.append_text(";", 1);
 }
 
+// The player's text, with a null pointer read as the empty text.
+const char* text_or_empty(const char* text) { return text ? text : ""; }
+
 // The first value of the field found under `name`; the empty text when the
-// lookup finds no field or the field holds no value.
-const char* first_value(const track_info& info, const char* name) {
+// lookup finds no field (an answer beyond the fields counts as none) or the
+// field holds no value.
+const char* first_value(const track_info& info, std::uint32_t fields, const char* name) {
   const std::uint32_t field = info.find_field(name, 0xFFFFFFFF);
-  if (field == track_info::no_field || info.field_value_count(field) == 0) return "";
-  return info.field_value(field, 0);
+  if (field >= fields || info.field_value_count(field) == 0) return "";
+  return text_or_empty(info.field_value(field, 0));
 }
 
-// Whole seconds, as "%.0Lf" of the length gives them. The Universal CRT's long
-// double is double, and elsewhere a double converts to long double exactly, so
-// "%.0f" of the double is the runtime's text in every build. A length that is
-// not finite, or whose text would not fit, is unknown and published as "0".
+// Whole seconds as the C runtime the module links writes "%.0f" of them. A
+// length that is not finite, or whose text would not fit, is unknown and
+// published as "0".
 void format_length(double seconds, char (&text)[length_text_size]) {
   if (std::isfinite(seconds)) {
-    const int written = std::snprintf(text, sizeof text, "%.0f", seconds);
+    const int written = platform::format_whole_seconds(seconds, text, sizeof text);
     if (written > 0 && static_cast<std::size_t>(written) < sizeof text) return;
   }
   std::memcpy(text, "0", 2);
@@ -71,8 +75,8 @@ bool build_now_playing_record(const track_info& info, pfc::string_base& record) 
   if (fields == 0) return false;
   record.shorten(0);
   for (std::uint32_t field = 0; field < fields; ++field) {
-    const char* name = info.field_name(field);
-    append_entry(name, first_value(info, name), record);
+    const char* name = text_or_empty(info.field_name(field));
+    append_entry(name, first_value(info, fields, name), record);
   }
   char length_text[length_text_size] = {};
   format_length(info.length_seconds(), length_text);

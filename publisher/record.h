@@ -18,5 +18,7 @@ inline constexpr char stop_marker[] = "STOP";
 void base64_encode(const void* bytes, std::size_t count, pfc::string_base& out);
 
 // Sets `record` to the record for `info`. False, with `record` untouched, when
-// `info` has no metadata fields. An error may leave part of a record behind.
+// `info` has no metadata fields. A null text from `info` counts as the empty
+// text, and a find_field answer beyond the fields as no field. An error may
+// leave part of a record behind.
 bool build_now_playing_record(const track_info& info, pfc::string_base& record);

@@ -6,8 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset native >/dev/null
-cmake --build --preset native --target bench_strings bench_publishing | tail -n 1
-for bench in bench_strings bench_publishing; do
+cmake --build --preset native --target bench_strings bench_publishing bench_base64 | tail -n 1
+for bench in bench_strings bench_publishing bench_base64; do
   build/native/bench/$bench --benchmark_min_time=0.01 >/dev/null
   echo "$bench ran"
 done

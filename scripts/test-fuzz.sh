@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Short fuzzing runs: builds the fuzz preset (clang, libFuzzer, ASan and UBSan
 # over the whole component) in build/fuzz and runs each target for a bounded
-# time from an empty corpus. Any crash, leak or sanitizer finding fails, and
-# the input that caused it is kept in build/fuzz/artifacts/<target>/.
+# time from a copy of its seed corpus fuzz/corpus/<target>/. Any crash, leak or
+# sanitizer finding fails, and the input that caused it is kept in
+# build/fuzz/artifacts/<target>/. scripts/fuzz-depth.sh runs them for longer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${VEK_FUZZ_SECONDS:-20}
+# The fuzz build lets UBSan recover; halting makes undefined behaviour a finding.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target record_fuzzer title_fuzzer config_fuzzer | tail -n 1
@@ -13,7 +16,9 @@ cmake --build --preset fuzz --target record_fuzzer title_fuzzer config_fuzzer | 
 for target in record_fuzzer title_fuzzer config_fuzzer; do
   artifacts=build/fuzz/artifacts/$target
   mkdir -p "$artifacts"
+  # New inputs go to the copy, never into the tree.
   corpus=$(mktemp -d)
+  cp "fuzz/corpus/$target"/* "$corpus/"
   extra=()
   [ -f "fuzz/$target.dict" ] && extra+=("-dict=fuzz/$target.dict")
   echo "==> $target for ${seconds}s"

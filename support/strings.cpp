@@ -82,10 +82,24 @@ void string8_t<Policy>::make_room(std::size_t required) {
 
 template <class Policy>
 void string8_t<Policy>::append_bytes(const char* bytes, std::size_t count) {
+  std::copy_n(bytes, count, extend(count));
+}
+
+template <class Policy>
+char* string8_t<Policy>::extend(std::size_t count) {
   make_room(checked_sum(length_ + 1, count));
-  std::copy_n(bytes, count, storage_ + length_);
+  char* const start = storage_ + length_;
   length_ += count;
   storage_[length_] = 0;
+  return start;
+}
+
+template <class Policy>
+void string8_t<Policy>::swap(string8_t& other) noexcept {
+  std::swap(storage_, other.storage_);
+  std::swap(storage_size_, other.storage_size_);
+  std::swap(allocated_size_, other.allocated_size_);
+  std::swap(length_, other.length_);
 }
 
 template <class Policy>

@@ -95,6 +95,12 @@ class string8_t : public string_base {
   char* open_buffer(std::size_t length) override;
   void close_buffer() override;
 
+  // Lengthens the text by `count` bytes, terminated already, and returns where
+  // they start: the caller writes all of them before the text is read.
+  char* extend(std::size_t count);
+  // Exchanges text and storage with `other`; allocates nothing.
+  void swap(string8_t& other) noexcept;
+
   // Introspection of the storage policy, for tests and benchmarks.
   std::size_t storage_size() const noexcept { return storage_size_; }
   std::size_t allocated_size() const noexcept { return allocated_size_; }
