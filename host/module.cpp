@@ -26,10 +26,15 @@ class client_object final : public component_client {
   void load_configuration(readable_stream* stream, abort_signal* abort) override {
     platform::player_entry([&] { ::load_configuration(*stream, *abort); });
   }
+  // A null text counts as the empty text.
   void set_module_location(const char* path, const char* file_name) override {
     platform::player_entry([&] {
-      module_path.assign_text(path);
-      module_file_name.assign_text(file_name);
+      // Both texts or neither: a failed allocation leaves the old pair.
+      text_buffer new_path, new_file_name;
+      new_path.assign_text(path ? path : "");
+      new_file_name.assign_text(file_name ? file_name : "");
+      module_path.swap(new_path);
+      module_file_name.swap(new_file_name);
     });
   }
   void set_services_ready(std::uint8_t ready) noexcept override { services_ready = ready != 0; }

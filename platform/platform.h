@@ -4,6 +4,7 @@
 // Nothing outside platform/ includes <windows.h>.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -40,5 +41,11 @@ unsigned clear_abort_behavior();
 void restore_abort_behavior(unsigned flags);
 // Raises a non-continuable structured exception with one argument word.
 [[noreturn]] void raise_noncontinuable_exception(std::uint32_t code, std::uint32_t argument);
+
+// --- Text formatting of the C runtime the module links ---
+// "%.0f" of `seconds` as that runtime writes it (ties are its affair), cut to
+// `size` bytes with its zero. Returns the length of the whole text, negative
+// on failure, as snprintf does.
+int format_whole_seconds(double seconds, char* out, std::size_t size);
 
 }  // namespace platform

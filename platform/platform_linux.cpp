@@ -130,6 +130,10 @@ void raise_noncontinuable_exception(std::uint32_t code, std::uint32_t argument) 
   ::_exit(static_cast<int>(code & 0xFF));
 }
 
+int format_whole_seconds(double seconds, char* out, std::size_t size) {
+  return std::snprintf(out, size, "%.0f", seconds);
+}
+
 namespace standin {
 
 window_handle find_message_window(const wchar_t* class_name) {

@@ -2,9 +2,34 @@
 #include <windows.h>
 
 #include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 
 #include "platform/platform.h"
+
+// The Universal CRT's formatter, reached through its import slot so that only
+// api-ms-win-crt-stdio can provide it. Plain snprintf in C++ is MinGW's own
+// formatter (libstdc++ switches __USE_MINGW_ANSI_STDIO on), which rounds
+// differently.
+using ucrt_vsprintf_function = int(__cdecl*)(unsigned long long options, char* out, std::size_t size,
+                                             const char* format, void* locale, va_list arguments);
+extern "C" const ucrt_vsprintf_function ucrt_vsprintf_import __asm__("__imp____stdio_common_vsprintf");
+
+namespace {
+
+// _CRT_INTERNAL_PRINTF_STANDARD_SNPRINTF_BEHAVIOR: on truncation, keep the zero
+// and return the whole length, as C99 snprintf does.
+constexpr unsigned long long ucrt_snprintf_behavior = 0x2;
+
+int ucrt_snprintf(char* out, std::size_t size, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = ucrt_vsprintf_import(ucrt_snprintf_behavior, out, size, format, nullptr, arguments);
+  va_end(arguments);
+  return length;
+}
+
+}  // namespace
 
 namespace platform {
 
@@ -58,6 +83,10 @@ void raise_noncontinuable_exception(std::uint32_t code, std::uint32_t argument) 
   RaiseException(code, EXCEPTION_NONCONTINUABLE, 1, arguments);
   // A non-continuable exception never resumes here; the kernel refuses.
   std::abort();
+}
+
+int format_whole_seconds(double seconds, char* out, std::size_t size) {
+  return ucrt_snprintf(out, size, "%.0f", seconds);
 }
 
 }  // namespace platform

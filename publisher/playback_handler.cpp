@@ -65,7 +65,8 @@ void Test_Class::track_edited(track_handle* track) { release_owned(track); }
 
 void Test_Class::dynamic_info(const track_info* info) {
   platform::player_entry([&] {
-    if (retired_ || !build_now_playing_record(*info, next_record)) return;
+    // No track information is treated like information without fields.
+    if (retired_ || info == nullptr || !build_now_playing_record(*info, next_record)) return;
     if (next_record.text_length() == last_record.text_length() &&
         std::memcmp(next_record.text_pointer(), last_record.text_pointer(), next_record.text_length()) == 0)
       return;

@@ -180,9 +180,7 @@ void text_buffer::assign_text(const char* text) {
     // Resizing may move or cut off the source: build the copy aside.
     text_buffer copy;
     copy.assign_text(text);
-    std::swap(storage_, copy.storage_);
-    std::swap(storage_size_, copy.storage_size_);
-    std::swap(allocated_size_, copy.allocated_size_);
+    swap(copy);
     return;
   }
   const std::size_t length = std::strlen(text);
@@ -193,3 +191,9 @@ void text_buffer::assign_text(const char* text) {
 }
 
 const char* text_buffer::text() const noexcept { return storage_size_ != 0 ? storage_ : pfc::empty_text(); }
+
+void text_buffer::swap(text_buffer& other) noexcept {
+  std::swap(storage_, other.storage_);
+  std::swap(storage_size_, other.storage_size_);
+  std::swap(allocated_size_, other.allocated_size_);
+}

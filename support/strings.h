@@ -138,6 +138,8 @@ class text_buffer {
   void assign_text(const char* text);
   // The text, or the empty text if never assigned.
   const char* text() const noexcept;
+  // Exchanges text and storage with `other`; allocates nothing.
+  void swap(text_buffer& other) noexcept;
 
   std::size_t storage_size() const noexcept { return storage_size_; }
   std::size_t allocated_size() const noexcept { return allocated_size_; }

@@ -1,8 +1,12 @@
 #!/bin/sh
 # The shipped module's tables: PE32 for i386, exactly one export
 # (foobar2000_get_interface), and imports only from Windows system DLLs.
+# With the link's map (-Map, --cref) as the second argument, also what it was
+# linked from: the length is formatted by the Universal CRT, never by MinGW's
+# own printf family.
 set -eu
 dll=$1
+map=${2:-}
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 headers=$($objdump -p "$dll")
 fail() { echo "FAIL: $*"; exit 1; }
@@ -22,6 +26,37 @@ for dll_name in $imports; do
   esac
 done
 echo "$imports" | grep -qx user32.dll || fail "does not import user32.dll"
+
+# "dll function" for every imported name.
+imported=$(echo "$headers" | awk '
+  /DLL Name:/ { dll = tolower($3); next }
+  /^\t[0-9a-f]+\t +[0-9]+ +[^ ]+$/ { print dll, $NF }')
+echo "$imported" | grep -qx 'api-ms-win-crt-stdio-l1-1-0.dll __stdio_common_vsprintf' ||
+  fail "does not import __stdio_common_vsprintf from api-ms-win-crt-stdio-l1-1-0.dll"
+
+if [ -n "$map" ]; then
+  [ -f "$map" ] || fail "no link map $map"
+  grep -q "^OUTPUT(.*$(basename "$dll") pei-i386)" "$map" || fail "$map is not the map of $(basename "$dll")"
+  # The cross-reference table as "symbol file" lines: a symbol's first file
+  # defines it, the others refer to it.
+  cref=$(awk '
+    /^Cross Reference Table/ { table = 1; next }
+    !table || NF == 0 || /^Symbol  / { next }
+    /^[^ \t]/ { symbol = $1; if (NF > 1) print symbol, $NF, "defines"; first = NF == 1; next }
+    { print symbol, $1, first ? "defines" : "refers"; first = 0 }' "$map")
+  [ -n "$cref" ] || fail "$map has no cross-reference table"
+  # The component's formatter is bound to the import slot of the Universal CRT's export.
+  echo "$cref" | grep -Eq '^_imp____stdio_common_vsprintf .*libapi-ms-win-crt-stdio-l1-1-0s[0-9]+\.o\) defines$' ||
+    fail "__stdio_common_vsprintf is not defined by the api-ms-win-crt-stdio import library"
+  echo "$cref" | grep -Eq '^_imp____stdio_common_vsprintf .*platform_win32\.cpp\.obj\) refers$' ||
+    fail "platform_win32.cpp does not call __stdio_common_vsprintf through its import"
+  # MinGW's printf family: nothing may refer to it but libstdc++'s demangler
+  # (type names in its terminate message), which the project cannot rebuild.
+  mingw_users=$(echo "$cref" | grep -E '^__mingw_[a-z]*printf ' | grep ' refers$' |
+    grep -v 'libstdc++\.a(cp-demangle\.o) refers$' || true)
+  [ -z "$mingw_users" ] || fail "MinGW's formatter is used: $(echo "$mingw_users" | sed 's/ refers$//' | tr '\n' ';')"
+  echo "linked: __stdio_common_vsprintf from the Universal CRT; no MinGW printf outside libstdc++'s demangler"
+fi
 echo "exports: $exports"
 echo "imports: $(echo $imports)"
 echo "1 passed, 0 failed"

@@ -93,6 +93,9 @@ TEST_F(module_test, identity_answers_with_one_set_text_of_the_exact_length) {
     raw::call<void>(client(), set_module_location, *file ? "C:\\Program Files\\player" : "", file);
     EXPECT_EQ(ask(3), file);
   }
+  const char* const none = nullptr;  // null texts count as empty
+  raw::call<void>(client(), set_module_location, none, none);
+  EXPECT_EQ(ask(3), "");
 }
 
 TEST_F(module_test, configuration_with_no_variables_writes_nothing_and_skips_every_record) {

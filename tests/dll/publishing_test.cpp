@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstddef>
+#include <string>
 
 #include "component_host.h"
 #include "tools/reader/decoder.h"
@@ -26,6 +29,20 @@ reader::now_playing decoded() {
   auto* error = std::get_if<reader::decode_error>(&result);
   EXPECT_FALSE(error) << reader::describe(*error) << " in " << seen;
   return error ? reader::now_playing{} : std::get<reader::now_playing>(result);
+}
+
+// snprintf by the Universal CRT's own export, not by this program's snprintf
+// (MinGW's formatter, which rounds ties its own way); -1 if it is not found.
+int ucrt_snprintf(char* out, std::size_t size, const char* format, ...) {
+  using vsprintf_function = int(__cdecl*)(unsigned long long, char*, std::size_t, const char*, void*, va_list);
+  static const auto ucrt_vsprintf = reinterpret_cast<vsprintf_function>(reinterpret_cast<void*>(
+      GetProcAddress(LoadLibraryW(L"api-ms-win-crt-stdio-l1-1-0.dll"), "__stdio_common_vsprintf")));
+  if (!ucrt_vsprintf) return -1;
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = ucrt_vsprintf(0x2, out, size, format, nullptr, arguments);  // C99 snprintf's results
+  va_end(arguments);
+  return length;
 }
 
 // One player session over the whole suite: the module is loaded once, as a
@@ -87,6 +104,16 @@ TEST_F(session, the_worked_example_and_awkward_fields_arrive_intact) {
   EXPECT_EQ(decoded().length, "0") << "a length that does not fit is unknown";
 }
 
+TEST_F(session, the_length_is_the_universal_crts_whole_seconds_ties_included) {
+  int track = 0;
+  for (double seconds : {0.5, 1.5, 2.5, -2.5, 215.5, 215.4, 215.6, -3.7, 0.0}) {
+    info(player_track_info({{"title", {std::to_string(++track)}}}, seconds));
+    char expected[64];
+    ASSERT_GT(ucrt_snprintf(expected, sizeof expected, "%.0f", seconds), 0);
+    EXPECT_EQ(decoded().length, expected) << seconds;
+  }
+}
+
 TEST_F(session, identical_information_is_written_once_and_stop_holds_until_a_new_track) {
   const player_track_info a({{"title", {"A"}}}, 1), b({{"title", {"B"}}}, 2);
   info(a);
@@ -113,7 +140,8 @@ TEST_F(session, identical_information_is_written_once_and_stop_holds_until_a_new
       {playback_starting, raw::words().u32(2).u32(0)}, {new_track, raw::words().ptr(handle)},
       {new_track, raw::words().ptr(nullptr)}, {seek, raw::words().real(12.5)}, {pause_changed, raw::words().u32(1)},
       {track_edited, raw::words().ptr(handle)}, {track_edited, raw::words().ptr(nullptr)},
-      {dynamic_info, raw::words().ptr(&b)}, {dynamic_info_track, raw::words().ptr(&b)},
+      {dynamic_info, raw::words().ptr(&b)}, {dynamic_info, raw::words().ptr(nullptr)},
+      {dynamic_info_track, raw::words().ptr(&b)},
       {time_tick, raw::words().real(1.0)}, {volume_changed, raw::words().real(-3.0f)}};
   // clang-format on
   for (const auto& [slot, words] : calls) EXPECT_EQ(raw::stack_imbalance(handler(), slot, words), 0) << "slot " << slot;

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -51,24 +53,70 @@ TEST(NowPlayingRecord, DecodesToTheFirstValueOfEachFieldByteForByte) {
   for (const player_track_info::lookup& lookup : info.lookups()) EXPECT_EQ(lookup.length, 0xFFFFFFFFu);
 }
 
-// The runtime's own whole-number text for `seconds` (a double converts to
-// long double exactly, so "%.0f" gives what "%.0Lf" gives).
-std::string runtime_text(double seconds) {
+// Track information from a careless player: null texts, and a lookup that
+// answers each field's `found_at`, which may lie beyond the fields. Reads out
+// of range throw.
+class careless_track_info final : public track_info {
+ public:
+  struct field {
+    const char* name;
+    const char* value;
+    std::uint32_t found_at;
+  };
+  explicit careless_track_info(std::vector<field> fields) : fields_(std::move(fields)) {}
+  double length_seconds() const override { return 1; }
+  void unused_slot_1() override {}
+  void unused_slot_2() override {}
+  void unused_slot_3() override {}
+  std::uint32_t field_count() const override { return static_cast<std::uint32_t>(fields_.size()); }
+  const char* field_name(std::uint32_t field) const override { return fields_.at(field).name; }
+  std::uint32_t field_value_count(std::uint32_t field) const override {
+    (void)fields_.at(field);
+    return 1;
+  }
+  const char* field_value(std::uint32_t field, std::uint32_t) const override { return fields_.at(field).value; }
+  std::uint32_t find_field(const char* name, std::uint32_t) const override {
+    for (const field& f : fields_)
+      if (name && std::string_view(f.name ? f.name : "") == name) return f.found_at;
+    return no_field;
+  }
+
+ private:
+  std::vector<field> fields_;
+};
+
+TEST(NowPlayingRecord, NullTextsAreEmptyAndLookupsBeyondTheFieldsFindNothing) {
+  const careless_track_info info({{"title", "Song", 0},
+                                  {nullptr, "nameless", 1},
+                                  {"artist", nullptr, 2},
+                                  {"album", "at the count", 5},
+                                  {"genre", "far beyond", 0xFFFFFFFE}});
+  player_host_string record;
+  ASSERT_TRUE(build_now_playing_record(info, record));
+  const reader::decode_result decoded = reader::decode_title(record.text());
+  ASSERT_TRUE(std::holds_alternative<reader::now_playing>(decoded)) << record.text();
+  const entries expected{{"title", "Song"}, {"", "nameless"}, {"artist", ""}, {"album", ""}, {"genre", ""}};
+  EXPECT_EQ(std::get<reader::now_playing>(decoded).fields, expected);
+}
+
+// The C library's text for a length that is not a tie. Runtimes differ only on
+// exact halves; tests/dll/publishing_test.cpp checks those against the
+// Universal CRT itself.
+std::string reference_text(double seconds) {
   char text[400];
   std::snprintf(text, sizeof text, "%.0f", seconds);
   return text;
 }
 
-TEST(LengthEntry, WholeSecondsAsTheRuntimeWritesThemOrZeroWhenUnknown) {
+TEST(LengthEntry, WholeSecondsOrZeroWhenUnknown) {
   constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-  ASSERT_EQ(runtime_text(5e253).size(), 254u);  // the longest text that fits
-  ASSERT_EQ(runtime_text(-5e253).size(), 255u);
+  ASSERT_EQ(reference_text(5e253).size(), 254u);  // the longest text that fits
+  ASSERT_EQ(reference_text(-5e253).size(), 255u);
   auto published_length = [](double seconds) {
     return decoded_record(player_track_info({{"t", {"v"}}}, seconds)).back().second;
   };
-  // Halves round as the runtime rounds them.
-  for (double seconds : {215.6, 0.4, 0.5, 1.5, 2.5, -2.5, 5e253}) {
-    EXPECT_EQ(published_length(seconds), runtime_text(seconds)) << seconds;
+  for (double seconds : {215.6, 0.4, -215.4, 5e253}) {
+    EXPECT_EQ(published_length(seconds), reference_text(seconds)) << seconds;
   }
   for (double seconds : {nan, -nan, inf, -inf, 1e300, -5e253}) {
     EXPECT_EQ(published_length(seconds), "0") << seconds;
