@@ -43,7 +43,8 @@ void redirect(void** slot, Function replacement, Function& original) {
 
 void count_heap_calls(HMODULE module) {
   auto* image = reinterpret_cast<unsigned char*>(module);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
+  const auto* nt =
+      reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
   const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(image + directory.VirtualAddress); entry->Name;
        ++entry) {
@@ -52,8 +53,8 @@ void count_heap_calls(HMODULE module) {
     auto* slots = reinterpret_cast<void**>(image + entry->FirstThunk);
     for (; names->u1.AddressOfData; ++names, ++slots) {
       if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      const char* name = reinterpret_cast<const char*>(
-          reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData)->Name);
+      const char* name =
+          reinterpret_cast<const char*>(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData)->Name);
       if (std::strcmp(name, "malloc") == 0) redirect(slots, heap_calls::counted_malloc, heap_calls::real_malloc);
       if (std::strcmp(name, "calloc") == 0) redirect(slots, heap_calls::counted_calloc, heap_calls::real_calloc);
       if (std::strcmp(name, "realloc") == 0) redirect(slots, heap_calls::counted_realloc, heap_calls::real_realloc);

@@ -5,22 +5,63 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "support/errors.h"
 
 namespace {
 
 constexpr char base64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// The two characters of every 12-bit value: a group of three bytes takes two
+// lookups instead of four.
+struct base64_pair_table {
+  char pairs[4096][2];
+};
+constexpr base64_pair_table make_pair_table() {
+  base64_pair_table table{};
+  for (unsigned value = 0; value < 4096; ++value) {
+    table.pairs[value][0] = base64_alphabet[value >> 6];
+    table.pairs[value][1] = base64_alphabet[value & 0x3F];
+  }
+  return table;
+}
+constexpr base64_pair_table base64_pairs = make_pair_table();
+
+std::size_t encoded_size(std::size_t count) {
+  if (count > (SIZE_MAX - 2) / 4 * 3) pfc::raise_bad_alloc();
+  return (count + 2) / 3 * 4;
+}
+
+// Writes the encoding of `count` bytes, encoded_size(count) characters, at `out`.
+char* encode_into(const unsigned char* in, std::size_t count, char* out) {
+  for (; count >= 3; in += 3, count -= 3, out += 4) {
+    const unsigned group = static_cast<unsigned>(in[0]) << 16 | static_cast<unsigned>(in[1]) << 8 | in[2];
+    std::memcpy(out, base64_pairs.pairs[group >> 12], 2);
+    std::memcpy(out + 2, base64_pairs.pairs[group & 0xFFF], 2);
+  }
+  if (count > 0) {
+    const unsigned b0 = in[0], b1 = count > 1 ? in[1] : 0;
+    out[0] = base64_alphabet[b0 >> 2];
+    out[1] = base64_alphabet[(b0 & 0x03) << 4 | b1 >> 4];
+    out[2] = count > 1 ? base64_alphabet[(b1 & 0x0F) << 2] : '=';
+    out[3] = '=';
+    out += 4;
+  }
+  return out;
+}
+
 // Room for the length text and its zero: at most 254 characters.
 constexpr std::size_t length_text_size = 255;
 
-// The zero byte is encoded with the text, so a piece is never empty.
-void append_encoded_text(const char* text, pfc::string_base& out) { base64_encode(text, std::strlen(text) + 1, out); }
-
-void append_entry(const char* name, const char* value, pfc::string_base& record) {
-  append_encoded_text(name, record);
-  record.append_text(":", 1);
-  append_encoded_text(value, record);
-  record.append_text(";", 1);
+// One entry, in one growth of the record: each text is encoded with its zero
+// byte, so a piece is never empty.
+void append_entry(const char* name, const char* value, pfc::string8_fast& record) {
+  const std::size_t name_bytes = std::strlen(name) + 1, value_bytes = std::strlen(value) + 1;
+  const std::size_t name_size = encoded_size(name_bytes), value_size = encoded_size(value_bytes);
+  char* out = record.extend(name_size + 1 + value_size + 1);  // sizes of real texts: no overflow
+  out = encode_into(reinterpret_cast<const unsigned char*>(name), name_bytes, out);
+  *out++ = ':';
+  out = encode_into(reinterpret_cast<const unsigned char*>(value), value_bytes, out);
+  *out = ';';
 }
 
 // The player's text, with a null pointer read as the empty text.
@@ -48,29 +89,11 @@ void format_length(double seconds, char (&text)[length_text_size]) {
 
 }  // namespace
 
-void base64_encode(const void* bytes, std::size_t count, pfc::string_base& out) {
-  const auto* in = static_cast<const unsigned char*>(bytes);
-  char chunk[256];  // whole groups of four, handed to `out` in few appends
-  std::size_t used = 0;
-  while (count > 0) {
-    const std::size_t taken = count < 3 ? count : 3;
-    const unsigned b0 = in[0];
-    const unsigned b1 = taken > 1 ? in[1] : 0;
-    const unsigned b2 = taken > 2 ? in[2] : 0;
-    chunk[used++] = base64_alphabet[b0 >> 2];
-    chunk[used++] = base64_alphabet[(b0 & 0x03) << 4 | b1 >> 4];
-    chunk[used++] = taken > 1 ? base64_alphabet[(b1 & 0x0F) << 2 | b2 >> 6] : '=';
-    chunk[used++] = taken > 2 ? base64_alphabet[b2 & 0x3F] : '=';
-    in += taken;
-    count -= taken;
-    if (used == sizeof chunk || count == 0) {
-      out.append_text(chunk, used);
-      used = 0;
-    }
-  }
+void base64_encode(const void* bytes, std::size_t count, pfc::string8_fast& out) {
+  encode_into(static_cast<const unsigned char*>(bytes), count, out.extend(encoded_size(count)));
 }
 
-bool build_now_playing_record(const track_info& info, pfc::string_base& record) {
+bool build_now_playing_record(const track_info& info, pfc::string8_fast& record) {
   const std::uint32_t fields = info.field_count();
   if (fields == 0) return false;
   record.shorten(0);

@@ -86,7 +86,7 @@ void string8_t<Policy>::append_bytes(const char* bytes, std::size_t count) {
 }
 
 template <class Policy>
-char* string8_t<Policy>::extend(std::size_t count) {
+char* string8_t<Policy>::grow_by(std::size_t count) {
   make_room(checked_sum(length_ + 1, count));
   char* const start = storage_ + length_;
   length_ += count;

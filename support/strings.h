@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include "support/errors.h"
 
@@ -110,6 +111,8 @@ class string8_t : public string_base {
   void make_room(std::size_t required);
   // Appends exactly `count` bytes that do not lie in this string's storage.
   void append_bytes(const char* bytes, std::size_t count);
+  // extend through the policy.
+  char* grow_by(std::size_t count);
 
  private:
   char* storage_ = nullptr;
@@ -117,6 +120,22 @@ class string8_t : public string_base {
   std::size_t allocated_size_ = 0;
   std::size_t length_ = 0;
 };
+
+// Growth within the block is the common case of the fast-growing policy, whose
+// block never shrinks: it needs no call.
+template <class Policy>
+inline char* string8_t<Policy>::extend(std::size_t count) {
+  if constexpr (std::is_same_v<Policy, alloc_fast_aggressive>) {
+    if (count < allocated_size_ - length_) {
+      char* const start = storage_ + length_;
+      length_ += count;
+      storage_size_ = length_ + 1;
+      storage_[length_] = 0;
+      return start;
+    }
+  }
+  return grow_by(count);
+}
 
 extern template class string8_t<alloc_standard>;
 extern template class string8_t<alloc_fast_aggressive>;

@@ -20,11 +20,11 @@ using entries = std::vector<std::pair<std::string, std::string>>;
 
 // The record for `info` as the reader's strict decoder reads it, length last.
 entries decoded_record(const player_track_info& info) {
-  player_host_string record;
+  pfc::string8_fast record;
   EXPECT_TRUE(build_now_playing_record(info, record));
-  const reader::decode_result decoded = reader::decode_title(record.text());
+  const reader::decode_result decoded = reader::decode_title(std::string(record.text_pointer()));
   const auto* playing = std::get_if<reader::now_playing>(&decoded);
-  if (playing == nullptr) return {{"not decodable", record.text()}};
+  if (playing == nullptr) return {{"not decodable", std::string(record.text_pointer())}};
   entries result = playing->fields;
   result.emplace_back("length", playing->length);
   return result;
@@ -32,13 +32,14 @@ entries decoded_record(const player_track_info& info) {
 
 TEST(NowPlayingRecord, ReproducesTheWorkedExampleReplacingOldText) {
   const player_track_info info({{"title", {"Song"}}, {"artist", {"Band"}}}, 215.4);
-  player_host_string record("an older record");
+  pfc::string8_fast record;
+  record.set_text("an older record", pfc::infinite_size);
   constexpr char worked_example[] = "dGl0bGUA:U29uZwA=;YXJ0aXN0AA==:QmFuZAA=;bGVuZ3RoAA==:MjE1AA==;";
   ASSERT_TRUE(build_now_playing_record(info, record));
-  EXPECT_EQ(record.text(), worked_example);
+  EXPECT_EQ(std::string(record.text_pointer()), worked_example);
   // No fields: no record, and the string is left alone.
   EXPECT_FALSE(build_now_playing_record(player_track_info({}, 215.4), record));
-  EXPECT_EQ(record.text(), worked_example);
+  EXPECT_EQ(std::string(record.text_pointer()), worked_example);
 }
 
 TEST(NowPlayingRecord, DecodesToTheFirstValueOfEachFieldByteForByte) {
@@ -91,10 +92,10 @@ TEST(NowPlayingRecord, NullTextsAreEmptyAndLookupsBeyondTheFieldsFindNothing) {
                                   {"artist", nullptr, 2},
                                   {"album", "at the count", 5},
                                   {"genre", "far beyond", 0xFFFFFFFE}});
-  player_host_string record;
+  pfc::string8_fast record;
   ASSERT_TRUE(build_now_playing_record(info, record));
-  const reader::decode_result decoded = reader::decode_title(record.text());
-  ASSERT_TRUE(std::holds_alternative<reader::now_playing>(decoded)) << record.text();
+  const reader::decode_result decoded = reader::decode_title(std::string(record.text_pointer()));
+  ASSERT_TRUE(std::holds_alternative<reader::now_playing>(decoded)) << std::string(record.text_pointer());
   const entries expected{{"title", "Song"}, {"", "nameless"}, {"artist", ""}, {"album", ""}, {"genre", ""}};
   EXPECT_EQ(std::get<reader::now_playing>(decoded).fields, expected);
 }

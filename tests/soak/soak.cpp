@@ -43,8 +43,8 @@ enum handler_slot : unsigned {
 const std::string failure_line = "VEK IPC: 'SetData' Failed!\r\n";
 const std::string start_line = "VEK IPC Plugin Initialized\r\n";
 // Growth of committed private memory allowed after warm-up: room for the heap's
-// fragmentation around records of up to 1 MiB values, far below what losing
-// even eight bytes per event would add over a long run.
+// fragmentation, half of what losing 16 bytes per event would add over a
+// million events.
 constexpr std::size_t memory_bound = 8u << 20;
 
 [[noreturn]] void fatal(const std::string& what) {

@@ -63,7 +63,7 @@ struct loaded final : loadable_variable {
 };
 
 std::string expected_record(const player_track_info& info) {
-  pfc::string8 text;
+  pfc::string8_fast text;
   build_now_playing_record(info, text);
   return text.text_pointer();
 }
