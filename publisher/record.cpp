@@ -77,14 +77,33 @@ const char* first_value(const track_info& info, std::uint32_t fields, const char
 }
 
 // Whole seconds as the C runtime the module links writes "%.0f" of them. A
-// length that is not finite, or whose text would not fit, is unknown and
-// published as "0".
+// length below 2^52 that is not an exact half has one correct text, which
+// every conforming formatter writes, so it is written here without a call;
+// halves, whose rounding is each runtime's own rule, and larger lengths go to
+// the runtime. A length that is not finite, or whose text would not fit, is
+// unknown and published as "0".
 void format_length(double seconds, char (&text)[length_text_size]) {
-  if (std::isfinite(seconds)) {
-    const int written = platform::format_whole_seconds(seconds, text, sizeof text);
-    if (written > 0 && static_cast<std::size_t>(written) < sizeof text) return;
+  if (!std::isfinite(seconds)) {
+    std::memcpy(text, "0", 2);
+    return;
   }
-  std::memcpy(text, "0", 2);
+  const double magnitude = std::fabs(seconds), whole = std::trunc(magnitude);
+  if (magnitude < 0x1p52 && magnitude - whole != 0.5) {
+    std::uint64_t rounded = static_cast<std::uint64_t>(whole) + (magnitude - whole > 0.5 ? 1 : 0);
+    char digits[20];
+    std::size_t count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + rounded % 10);
+      rounded /= 10;
+    } while (rounded != 0);
+    char* out = text;
+    if (std::signbit(seconds)) *out++ = '-';  // "-0" too, as the formatter writes it
+    while (count > 0) *out++ = digits[--count];
+    *out = '\0';
+    return;
+  }
+  const int written = platform::format_whole_seconds(seconds, text, sizeof text);
+  if (written <= 0 || static_cast<std::size_t>(written) >= sizeof text) std::memcpy(text, "0", 2);
 }
 
 }  // namespace
