@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -116,8 +118,18 @@ TEST(LengthEntry, WholeSecondsOrZeroWhenUnknown) {
   auto published_length = [](double seconds) {
     return decoded_record(player_track_info({{"t", {"v"}}}, seconds)).back().second;
   };
-  for (double seconds : {215.6, 0.4, -215.4, 5e253}) {
+  for (double seconds : {215.6, 0.4, -215.4, -0.3, -0.0, 0.49999999999999994, 4503599627370494.75, 5e253}) {
     EXPECT_EQ(published_length(seconds), reference_text(seconds)) << seconds;
+  }
+  // Lengths of every magnitude the record writes without the runtime, and the
+  // doubles next to halves, agree with the C library's text.
+  std::mt19937_64 generator(215);
+  for (int i = 0; i < 20000; ++i) {
+    const double scale = std::ldexp(1.0, static_cast<int>(generator() % 60) - 6);
+    double seconds = std::uniform_real_distribution<double>(-scale, scale)(generator);
+    if (i % 4 == 0) seconds = std::nextafter(std::round(seconds) + 0.5, i % 8 ? 0.0 : 1e300);
+    if (std::fabs(seconds - std::trunc(seconds)) == 0.5) continue;
+    ASSERT_EQ(published_length(seconds), reference_text(seconds)) << std::hexfloat << seconds;
   }
   for (double seconds : {nan, -nan, inf, -inf, 1e300, -5e253}) {
     EXPECT_EQ(published_length(seconds), "0") << seconds;
