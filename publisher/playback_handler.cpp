@@ -21,6 +21,10 @@ constexpr std::uint32_t playback_event_mask = 0xD6;
 // to the longest record seen, an event allocates nothing.
 constinit pfc::string8_fast next_record;
 
+// Storage beyond this is kept only while a record that needs it is current:
+// one track with huge tags must not hold its memory for the rest of the session.
+constexpr std::size_t kept_record_storage = 64 * 1024;
+
 // The player's release may raise; nothing is held here, so its error passes untouched.
 void release_owned(track_handle* track) {
   if (track) track->release();
@@ -72,6 +76,9 @@ void Test_Class::dynamic_info(const track_info* info) {
       return;
     publish(next_record.text_pointer());
     last_record.swap(next_record);
+    if (next_record.allocated_size() > kept_record_storage &&
+        next_record.allocated_size() / 4 > last_record.text_length())
+      pfc::string8_fast().swap(next_record);
   });
 }
 
