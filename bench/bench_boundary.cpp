@@ -14,59 +14,15 @@
 #include "host/services.h"
 #include "platform/exception_bridge.h"
 #include "support/errors.h"
+#include "tests/dll/module_heap.h"
 #include "tools/host_standin/host_standin.h"
 
 namespace {
 
-// The module's heap calls, counted by redirecting its imports of the C
-// runtime's heap functions (every allocation of the component goes through them).
-struct heap_calls {
-  static inline long count = 0;
-  static inline void* (*real_malloc)(std::size_t);
-  static inline void* (*real_calloc)(std::size_t, std::size_t);
-  static inline void* (*real_realloc)(void*, std::size_t);
-  static inline void (*real_free)(void*);
-  static void* counted_malloc(std::size_t size) { return ++count, real_malloc(size); }
-  static void* counted_calloc(std::size_t n, std::size_t size) { return ++count, real_calloc(n, size); }
-  static void* counted_realloc(void* block, std::size_t size) { return ++count, real_realloc(block, size); }
-  static void counted_free(void* block) { ++count, real_free(block); }
-};
-
-template <class Function>
-void redirect(void** slot, Function replacement, Function& original) {
-  DWORD protection = 0;
-  VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-  original = reinterpret_cast<Function>(*slot);
-  *slot = reinterpret_cast<void*>(replacement);
-  VirtualProtect(slot, sizeof *slot, protection, &protection);
-}
-
-void count_heap_calls(HMODULE module) {
-  auto* image = reinterpret_cast<unsigned char*>(module);
-  const auto* nt =
-      reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(image + directory.VirtualAddress); entry->Name;
-       ++entry) {
-    if (_stricmp(reinterpret_cast<const char*>(image + entry->Name), "api-ms-win-crt-heap-l1-1-0.dll") != 0) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(image + entry->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<void**>(image + entry->FirstThunk);
-    for (; names->u1.AddressOfData; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      const char* name =
-          reinterpret_cast<const char*>(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData)->Name);
-      if (std::strcmp(name, "malloc") == 0) redirect(slots, heap_calls::counted_malloc, heap_calls::real_malloc);
-      if (std::strcmp(name, "calloc") == 0) redirect(slots, heap_calls::counted_calloc, heap_calls::real_calloc);
-      if (std::strcmp(name, "realloc") == 0) redirect(slots, heap_calls::counted_realloc, heap_calls::real_realloc);
-      if (std::strcmp(name, "free") == 0) redirect(slots, heap_calls::counted_free, heap_calls::real_free);
-    }
-  }
-}
-
 // Heap calls of the module per iteration of the loop just ended.
-void report_heap_calls(benchmark::State& state, long before) {
+void report_heap_calls(benchmark::State& state, long long before) {
   state.counters["heap_calls"] =
-      benchmark::Counter(static_cast<double>(heap_calls::count - before), benchmark::Counter::kAvgIterations);
+      benchmark::Counter(static_cast<double>(module_heap::calls - before), benchmark::Counter::kAvgIterations);
 }
 
 // One module loaded and started as the player does it, quit and freed at the end.
@@ -77,7 +33,7 @@ class started_component {
     auto entry =
         reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module_, "foobar2000_get_interface")));
     if (!entry) return;
-    count_heap_calls(module_);
+    module_heap::count_calls_of(module_);
     api_.add_service(registry_);
     for (service_factory_base* factory = entry(&api_, module_)->first_factory(); factory;
          factory = factory->next_factory)
@@ -113,7 +69,7 @@ void dynamic_info_changed(benchmark::State& state, const wchar_t* file) {
   if (!ready(state, component)) return;
   bool flip = false;
   component.handler()->dynamic_info(&next_album_track);  // both records' storage grown
-  const long before = heap_calls::count;
+  const long long before = module_heap::calls;
   for (auto _ : state) component.handler()->dynamic_info((flip = !flip) ? &album_track : &next_album_track);
   report_heap_calls(state, before);
 }
@@ -125,7 +81,7 @@ void dynamic_info_repeated(benchmark::State& state, const wchar_t* file) {
   started_component component(file);
   if (!ready(state, component)) return;
   component.handler()->dynamic_info(&album_track);
-  const long before = heap_calls::count;
+  const long long before = module_heap::calls;
   for (auto _ : state) component.handler()->dynamic_info(&album_track);
   report_heap_calls(state, before);
 }
@@ -136,7 +92,7 @@ BENCHMARK_CAPTURE(dynamic_info_repeated, unbridged, L"foo_vek_ipc_unbridged.dll"
 void playback_stopped(benchmark::State& state, const wchar_t* file) {
   started_component component(file);
   if (!ready(state, component)) return;
-  const long before = heap_calls::count;
+  const long long before = module_heap::calls;
   for (auto _ : state) component.handler()->playback_stopped(0);
   report_heap_calls(state, before);
 }

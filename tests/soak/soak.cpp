@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/dll/module_heap.h"
 #include "tests/dll/raw_call.h"
 #include "tools/host_standin/host_standin.h"
 
@@ -348,76 +349,6 @@ class generator {
   std::mt19937_64 rng_;
 };
 
-// --- The module's heap calls, counted through its import table ---
-
-using malloc_function = void*(__cdecl*)(std::size_t);
-using calloc_function = void*(__cdecl*)(std::size_t, std::size_t);
-using realloc_function = void*(__cdecl*)(void*, std::size_t);
-using free_function = void(__cdecl*)(void*);
-malloc_function real_malloc;
-calloc_function real_calloc;
-realloc_function real_realloc;
-free_function real_free;
-long long live_blocks = 0, heap_calls = 0;
-
-void* __cdecl counting_malloc(std::size_t size) {
-  ++heap_calls;
-  void* block = real_malloc(size);
-  live_blocks += block != nullptr;
-  return block;
-}
-void* __cdecl counting_calloc(std::size_t count, std::size_t size) {
-  ++heap_calls;
-  void* block = real_calloc(count, size);
-  live_blocks += block != nullptr;
-  return block;
-}
-// The Universal CRT's realloc frees the block for size 0.
-void* __cdecl counting_realloc(void* block, std::size_t size) {
-  ++heap_calls;
-  void* resized = real_realloc(block, size);
-  if (!block && resized) ++live_blocks;
-  if (block && size == 0) --live_blocks;
-  return resized;
-}
-void __cdecl counting_free(void* block) {
-  ++heap_calls;
-  live_blocks -= block != nullptr;
-  real_free(block);
-}
-
-template <class Function>
-void redirect(DWORD* slot, Function& original, Function counting) {
-  DWORD protection = 0;
-  VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-  original = reinterpret_cast<Function>(*slot);
-  *slot = reinterpret_cast<DWORD>(counting);
-  VirtualProtect(slot, sizeof *slot, protection, &protection);
-}
-
-// Must run before the module's first heap call that matters: after LoadLibrary, before its export.
-int count_heap_calls_of(HMODULE module) {
-  auto* base = reinterpret_cast<std::uint8_t*>(module);
-  const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-  int redirected = 0;
-  for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); imports && entry->Name; ++entry) {
-    if (_stricmp(reinterpret_cast<char*>(base + entry->Name), "api-ms-win-crt-heap-l1-1-0.dll") != 0) continue;
-    auto* names =
-        reinterpret_cast<DWORD*>(base + (entry->OriginalFirstThunk ? entry->OriginalFirstThunk : entry->FirstThunk));
-    auto* slots = reinterpret_cast<DWORD*>(base + entry->FirstThunk);
-    for (; *names; ++names, ++slots) {
-      if (*names & IMAGE_ORDINAL_FLAG32) continue;
-      const char* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + *names)->Name;
-      if (!std::strcmp(name, "malloc")) redirect(slots, real_malloc, counting_malloc), ++redirected;
-      if (!std::strcmp(name, "calloc")) redirect(slots, real_calloc, counting_calloc), ++redirected;
-      if (!std::strcmp(name, "realloc")) redirect(slots, real_realloc, counting_realloc), ++redirected;
-      if (!std::strcmp(name, "free")) redirect(slots, real_free, counting_free), ++redirected;
-    }
-  }
-  return redirected;
-}
-
 std::size_t committed_private_bytes() {
   std::size_t total = 0;
   MEMORY_BASIC_INFORMATION region;
@@ -526,7 +457,7 @@ void session::fault(const char* event, const std::string& what) {
 void session::load() {
   module_ = LoadLibraryW(L"foo_vek_ipc.dll");
   if (!module_) fatal("LoadLibrary of foo_vek_ipc.dll failed");
-  if (count_heap_calls_of(module_) != 4) fatal("the module does not import malloc, calloc, realloc and free");
+  if (module_heap::count_calls_of(module_) != 4) fatal("the module does not import malloc, calloc, realloc and free");
   using entry_point = void*(__cdecl*)(host_api*, HINSTANCE);
   auto entry =
       reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module_, "foobar2000_get_interface")));
@@ -718,7 +649,7 @@ void session::checkpoint(bool final) {
   for (auto& sink : consoles_) held += sink.balance();
   if (held) fault("checkpoint", "references not released: " + std::to_string(held));
   // Each start keeps one handler block until unload; nothing else may stay.
-  const long long blocks = live_blocks - starts_;
+  const long long blocks = module_heap::live_blocks - starts_;
   if (!have_base_) {
     have_base_ = true, memory_base_ = memory, blocks_base_ = blocks;
   } else {
@@ -732,7 +663,8 @@ void session::checkpoint(bool final) {
   }
   memory_peak_ = std::max(memory_peak_, memory);
   std::printf("checkpoint step=%llu committed=%zu live_blocks=%lld starts=%lld heap_calls=%lld%s\n",
-              static_cast<unsigned long long>(step_), memory, live_blocks, starts_, heap_calls, final ? " (end)" : "");
+              static_cast<unsigned long long>(step_), memory, module_heap::live_blocks, starts_, module_heap::calls,
+              final ? " (end)" : "");
   std::fflush(stdout);
 }
 
