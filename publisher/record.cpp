@@ -76,6 +76,19 @@ const char* first_value(const track_info& info, std::uint32_t fields, const char
   return text_or_empty(info.field_value(field, 0));
 }
 
+// The decimal digits of `value` at `out`; returns the end.
+template <class Unsigned>
+char* write_digits(Unsigned value, char* out) {
+  char digits[20];
+  std::size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
 // Whole seconds as the C runtime the module links writes "%.0f" of them. A
 // length below 2^52 that is not an exact half has one correct text, which
 // every conforming formatter writes, so it is written here without a call;
@@ -89,16 +102,11 @@ void format_length(double seconds, char (&text)[length_text_size]) {
   }
   const double magnitude = std::fabs(seconds), whole = std::trunc(magnitude);
   if (magnitude < 0x1p52 && magnitude - whole != 0.5) {
-    std::uint64_t rounded = static_cast<std::uint64_t>(whole) + (magnitude - whole > 0.5 ? 1 : 0);
-    char digits[20];
-    std::size_t count = 0;
-    do {
-      digits[count++] = static_cast<char>('0' + rounded % 10);
-      rounded /= 10;
-    } while (rounded != 0);
+    const std::uint64_t rounded = static_cast<std::uint64_t>(whole) + (magnitude - whole > 0.5 ? 1 : 0);
     char* out = text;
     if (std::signbit(seconds)) *out++ = '-';  // "-0" too, as the formatter writes it
-    while (count > 0) *out++ = digits[--count];
+    // 64-bit division is a library call on 32-bit x86; track lengths fit in 32 bits.
+    out = rounded <= UINT32_MAX ? write_digits(static_cast<std::uint32_t>(rounded), out) : write_digits(rounded, out);
     *out = '\0';
     return;
   }
