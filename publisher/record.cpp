@@ -128,7 +128,7 @@ bool build_now_playing_record(const track_info& info, pfc::string8_fast& record)
     const char* name = text_or_empty(info.field_name(field));
     append_entry(name, first_value(info, fields, name), record);
   }
-  char length_text[length_text_size] = {};
+  char length_text[length_text_size];
   format_length(info.length_seconds(), length_text);
   append_entry("length", length_text, record);
   return true;
