@@ -1,0 +1,345 @@
+// vek-tune-publish: publishes what the player plays as an XMPP User Tune.
+// Reads the reader's JSON lines (vek-ipc-read --watch) on standard input and
+// publishes each change of the tune payload as the current item of the
+// account's tune node, at most once a second and always ending on the latest
+// state; reconnects with backoff when the connection drops. On end of input,
+// SIGINT or SIGTERM it publishes the empty tune, closes the stream and exits 0.
+// Exit status: 0; 2 bad usage; 3 authentication failed; 4 certificate
+// verification failed; 5 server unreachable at the first connection.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "tools/reader/output.h"
+#include "tools/tune_publish/publish_pacer.h"
+#include "tools/tune_publish/state_line.h"
+#include "tools/tune_publish/tune_link.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using tune_publish::steady_clock;
+
+constexpr char program[] = "vek-tune-publish";
+constexpr char usage_text[] =
+    "usage: vek-tune-publish --jid USER@DOMAIN [--password-file FILE] [--server HOST[:PORT]]\n"
+    "                        [--ca-file PEM] [--verbose]\n"
+    "Publishes the reader's JSON lines on standard input as an XMPP User Tune.\n"
+    "The password is the first line of FILE, or else $VEK_XMPP_PASSWORD.\n";
+constexpr int exit_usage = 2, exit_credentials = 3, exit_certificate = 4, exit_unreachable = 5;
+constexpr std::size_t longest_line = 16 << 20;
+// How long the end may take: the last publish answered, the stream closed.
+constexpr steady_clock::duration closing_time = 5s;
+// A connection attempt that reaches no verdict in this time counts as unreachable.
+constexpr steady_clock::duration attempt_time = 30s;
+
+void say(const std::string& text) { std::fprintf(stderr, "%s: %s\n", program, text.c_str()); }
+
+struct usage_error {
+  std::string text;
+};
+
+struct options {
+  tune_publish::link_settings link;
+  bool verbose = false;
+};
+
+// HOST, HOST:PORT, [V6] or [V6]:PORT.
+void parse_server(std::string_view text, tune_publish::link_settings& link) {
+  std::string_view host = text, port;
+  if (text.starts_with('[')) {
+    const auto close = text.find(']');
+    if (close == text.npos) throw usage_error{"--server: missing ']' in " + std::string(text)};
+    host = text.substr(1, close - 1);
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty() && !rest.starts_with(':')) throw usage_error{"--server: unexpected text after ']'"};
+    if (!rest.empty()) port = rest.substr(1);
+  } else if (const auto colon = text.rfind(':'); colon != text.npos && text.find(':') == colon) {
+    host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+  }
+  if (host.empty()) throw usage_error{"--server: no host name"};
+  link.host = host;
+  if (text.ends_with(':') || (!port.empty() && port.find_first_not_of("0123456789") != port.npos) ||
+      (!port.empty() &&
+       (port.size() > 5 || std::stoul(std::string(port)) == 0 || std::stoul(std::string(port)) > 65535)))
+    throw usage_error{"--server: the port must be a number from 1 to 65535"};
+  if (!port.empty()) link.port = static_cast<unsigned short>(std::stoul(std::string(port)));
+}
+
+std::string read_password(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw usage_error{"cannot read the password file " + file + ": " + std::strerror(errno)};
+  std::string password;
+  std::getline(in, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.empty()) throw usage_error{"the password file " + file + " holds no password on its first line"};
+  struct stat info {};
+  if (stat(file.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)))
+    say("warning: " + file + " can be read by other users");
+  return password;
+}
+
+options parse_options(int argc, char** argv) {
+  options parsed;
+  std::optional<std::string> password_file;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw usage_error{std::string(arg) + " needs a value"};
+      return argv[++i];
+    };
+    if (arg == "--jid") {
+      parsed.link.jid = value();
+    } else if (arg == "--password-file") {
+      password_file = value();
+    } else if (arg == "--server") {
+      parse_server(value(), parsed.link);
+    } else if (arg == "--ca-file") {
+      parsed.link.ca_file = value();
+    } else if (arg == "--verbose") {
+      parsed.verbose = true;
+    } else if (arg == "--password") {
+      throw usage_error{"a password is never taken from the command line: use --password-file or VEK_XMPP_PASSWORD"};
+    } else {
+      throw usage_error{"unknown argument " + std::string(arg)};
+    }
+  }
+  const auto at = parsed.link.jid.find('@');
+  if (parsed.link.jid.empty()) throw usage_error{"--jid is required"};
+  if (at == 0 || at == std::string::npos || at + 1 == parsed.link.jid.size() || parsed.link.jid[at + 1] == '/')
+    throw usage_error{"--jid must have the form user@domain, not " + parsed.link.jid};
+  if (password_file) {
+    parsed.link.password = read_password(*password_file);
+  } else if (const char* env = std::getenv("VEK_XMPP_PASSWORD"); env && *env) {
+    parsed.link.password = env;
+  } else {
+    throw usage_error{"no password: give --password-file FILE or set VEK_XMPP_PASSWORD"};
+  }
+  if (!parsed.link.ca_file.empty() && access(parsed.link.ca_file.c_str(), R_OK) != 0)
+    throw usage_error{"cannot read the CA file " + parsed.link.ca_file + ": " + std::strerror(errno)};
+  return parsed;
+}
+
+std::string clock_time() {
+  const std::time_t now = std::time(nullptr);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M:%S", std::localtime(&now));
+  return text;
+}
+
+// Lines from a non-blocking descriptor, each without its line break.
+class line_input {
+ public:
+  explicit line_input(int fd) : fd_(fd) {}
+  // Reads what is there; false once the input has ended and every line was taken.
+  template <class Consumer>
+  bool read_available(Consumer&& consume) {
+    char chunk[65536];
+    for (;;) {
+      const ssize_t got = read(fd_, chunk, sizeof chunk);
+      if (got > 0) {
+        take(std::string_view(chunk, static_cast<std::size_t>(got)), consume);
+        continue;
+      }
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+      // End of input (or an input that cannot be read): a last line without
+      // its line break still counts.
+      if (!pending_.empty() || overlong_) consume(line_number_ + 1, std::string_view(pending_), overlong_);
+      pending_.clear();
+      return false;
+    }
+  }
+
+ private:
+  template <class Consumer>
+  void take(std::string_view data, Consumer& consume) {
+    while (!data.empty()) {
+      const auto end = data.find('\n');
+      const std::string_view part = data.substr(0, end);
+      if (!overlong_) {
+        if (pending_.size() + part.size() > longest_line) {
+          overlong_ = true;
+          pending_.clear();
+        } else {
+          pending_.append(part);
+        }
+      }
+      if (end == data.npos) return;
+      consume(++line_number_, std::string_view(pending_), overlong_);
+      pending_.clear();
+      overlong_ = false;
+      data.remove_prefix(end + 1);
+    }
+  }
+
+  int fd_;
+  std::string pending_;
+  bool overlong_ = false;
+  unsigned long line_number_ = 0;
+};
+
+int run(const options& opts) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  const int signal_fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signal_fd < 0) {
+    say(std::string("cannot watch for signals: ") + std::strerror(errno));
+    return 1;
+  }
+  fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+
+  const bool verbose = opts.verbose;
+  tune_publish::tune_link link(opts.link, [](const std::string& text) { say(text); });
+  tune_publish::publish_pacer pacer;
+  tune_publish::reconnect_backoff backoff;
+  line_input input(STDIN_FILENO);
+  bool input_open = true, finishing = false, ever_online = false;
+  // While connecting: when the attempt is given up; while down: when the next starts.
+  constexpr steady_clock::time_point never = steady_clock::time_point::max();
+  steady_clock::time_point attempt_deadline = never, reconnect_at = never;
+
+  auto on_line = [&](unsigned long number, std::string_view line, bool overlong) {
+    if (overlong) {
+      say("line " + std::to_string(number) + ": malformed input (longer than 16 MiB); skipped");
+      return;
+    }
+    if (line.empty() || line == "\r") return;
+    auto parsed = tune_publish::parse_state_line(line);
+    if (auto* bad = std::get_if<tune_publish::malformed_line>(&parsed)) {
+      say("line " + std::to_string(number) + ": malformed input (" + bad->reason + "); skipped");
+      return;
+    }
+    pacer.offer(reader::tune_payload(std::get<reader::now_playing>(parsed)));
+  };
+  auto publish = [&](const std::string& payload) {
+    link.publish(payload);
+    if (verbose) say(clock_time() + " published " + payload);
+  };
+  auto start_attempt = [&](steady_clock::time_point now) {
+    if (verbose) say(clock_time() + " connecting to " + link.endpoint() + " as " + opts.link.jid);
+    link.connect();
+    attempt_deadline = now + attempt_time;
+    reconnect_at = never;
+  };
+
+  start_attempt(steady_clock::now());
+  for (;;) {
+    const auto now = steady_clock::now();
+    const tune_publish::link_state state = link.state();
+
+    if (state == tune_publish::link_state::online && attempt_deadline != never) {
+      attempt_deadline = never;
+      ever_online = true;
+      backoff.reset();
+      pacer.session_started();
+      if (verbose) say(clock_time() + " connected to " + link.endpoint() + " as " + opts.link.jid);
+    }
+    if (state == tune_publish::link_state::connecting && now >= attempt_deadline) {
+      say("cannot connect to " + link.endpoint() + ": no answer within 30 s");
+      if (!ever_online) return exit_unreachable;
+      link.close();
+    }
+    if (state == tune_publish::link_state::down && reconnect_at == never) {
+      // The verdict on the session or attempt that just ended.
+      if (link.failure() != tune_publish::link_failure::none) say(link.failure_text());
+      switch (link.failure()) {
+        case tune_publish::link_failure::credentials:
+          return exit_credentials;
+        case tune_publish::link_failure::certificate:
+          return exit_certificate;
+        case tune_publish::link_failure::unreachable:
+          if (!ever_online) return exit_unreachable;
+          break;
+        default:
+          break;
+      }
+      if (finishing) {
+        say("not connected: the empty tune was not published");
+        return 0;
+      }
+      const auto delay = backoff.next();
+      say("reconnecting in " + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(delay).count()) + " s");
+      reconnect_at = now + delay;
+      attempt_deadline = never;
+    }
+    if (state == tune_publish::link_state::down && reconnect_at != never) {
+      if (finishing) {
+        say("not connected: the empty tune was not published");
+        return 0;
+      }
+      if (now >= reconnect_at) {
+        start_attempt(now);
+        continue;
+      }
+    }
+
+    if (state == tune_publish::link_state::online) {
+      if (finishing) break;
+      if (auto due = pacer.take_due(now)) publish(*due);
+    }
+
+    // Wait for input, a signal, the connection or the next deadline.
+    auto until = std::min(now + 250ms, reconnect_at);
+    if (auto due = pacer.next_due(); due && state == tune_publish::link_state::online) until = std::min(until, *due);
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::max(until - now, steady_clock::duration::zero()));
+    pollfd watched[2] = {{signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}};
+    if (state == tune_publish::link_state::down) {
+      poll(watched, 2, static_cast<int>(wait.count()));
+    } else {
+      link.run_once(std::min(wait, std::chrono::milliseconds(50)));
+      poll(watched, 2, 0);
+    }
+    signalfd_siginfo received;
+    if (read(signal_fd, &received, sizeof received) == sizeof received) finishing = true;
+    if (input_open && (watched[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+      input_open = input.read_available(on_line);
+      if (!input_open) finishing = true;
+    }
+  }
+
+  // The end: the empty tune, answered, then the stream closed.
+  if (auto last = pacer.take_final(reader::tune_payload(reader::now_playing{}))) publish(*last);
+  const auto deadline = steady_clock::now() + closing_time;
+  while (link.state() == tune_publish::link_state::online && link.unanswered() > 0 && steady_clock::now() < deadline)
+    link.run_once(50ms);
+  link.close();
+  while (link.state() != tune_publish::link_state::down && steady_clock::now() < deadline) link.run_once(50ms);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(parse_options(argc, argv));
+  } catch (const usage_error& error) {
+    say(error.text);
+    std::fputs(usage_text, stderr);
+    return exit_usage;
+  } catch (const std::exception& error) {
+    say(std::string("failed: ") + error.what());
+    return 1;
+  }
+}

@@ -1,0 +1,56 @@
+// When to publish: only changes, at most one publish per interval, always
+// ending on the latest state; after a reconnection the current state once,
+// never what passed while the link was down. Pure logic over a clock the
+// caller reads, so that it can be tested without waiting.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace tune_publish {
+
+using steady_clock = std::chrono::steady_clock;
+
+class publish_pacer {
+ public:
+  explicit publish_pacer(steady_clock::duration min_interval = std::chrono::seconds(1)) : min_interval_(min_interval) {}
+
+  // The payload of the latest state; replaces any that was waiting.
+  void offer(std::string payload);
+  // A new session: the server's item may be anything, so the latest state is
+  // due again (and nothing older).
+  void session_started() { published_.reset(); }
+
+  // The payload to publish at `now`, marked as published, or nothing when
+  // there is no change or the interval since the last publish has not passed.
+  std::optional<std::string> take_due(steady_clock::time_point now);
+  // The last publish, which does not wait for the interval: the payload,
+  // marked as published, or nothing when it is what the server has already.
+  std::optional<std::string> take_final(std::string payload);
+  // When take_due will have something without a new offer, if it is waiting.
+  std::optional<steady_clock::time_point> next_due() const;
+
+ private:
+  bool has_change() const { return latest_ && latest_ != published_; }
+
+  steady_clock::duration min_interval_;
+  std::optional<std::string> latest_;
+  std::optional<std::string> published_;
+  std::optional<steady_clock::time_point> last_publish_;
+};
+
+// Delays between connection attempts: 1 s, doubling to at most 60 s, from the
+// start again once a session has been established.
+class reconnect_backoff {
+ public:
+  steady_clock::duration next();
+  void reset() { next_ = first; }
+
+ private:
+  static constexpr steady_clock::duration first = std::chrono::seconds(1);
+  static constexpr steady_clock::duration longest = std::chrono::seconds(60);
+  steady_clock::duration next_ = first;
+};
+
+}  // namespace tune_publish
