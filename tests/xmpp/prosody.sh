@@ -1,0 +1,173 @@
+# shellcheck shell=bash
+# Sourced by the XMPP tests: a private Prosody on 127.0.0.1 for clients only,
+# with its own configuration, data, log and self-signed certificate for
+# "localhost" in a temporary directory, run in the foreground as a child of the
+# test. Accounts listed in one group see each other's presence without
+# subscribing. Every wait is bounded; an EXIT trap stops what was started and
+# removes the directory.
+#
+#   xmpp_setup                  directory, certificates, configuration
+#   xmpp_start                  start on a free port and wait until it accepts
+#   xmpp_add_account NAME PASS  NAME@localhost, in the shared group
+#   xmpp_stop                   stop and wait for the process
+#   xmpp_restart_same           start again on the same port and data
+#   xmpp_track_pid PID          a process of the test, killed at exit
+#   xmpp_log_tail [N]           the last lines of the server's log
+#   "${xmpp_tied[@]}" CMD...    runs CMD so that it ends when the test does
+#
+# After xmpp_setup: xmpp_dir, xmpp_ca (the server's certificate, to trust),
+# xmpp_other_ca (an unrelated self-signed certificate for the same name);
+# after xmpp_start: xmpp_port, xmpp_pid.
+
+xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca="" xmpp_tracked_pids=""
+
+xmpp_fail() {
+  echo "prosody fixture: $*" >&2
+  return 1
+}
+
+# Prosody refuses to run as root: as root it and prosodyctl run as the
+# "prosody" user, which owns the directory. The server ends with the test even
+# when the test is killed outright. The prefix is executed, not wrapped in a
+# function, so that a server started in the background is itself the child
+# whose id the test holds.
+xmpp_tied=(setpriv --pdeathsig TERM --)  # also for the test's own background programs
+xmpp_as_server_user=("${xmpp_tied[@]}")
+[ "$(id -u)" -ne 0 ] ||
+  xmpp_as_server_user=(setpriv --pdeathsig TERM --reuid=prosody --regid=prosody --init-groups --)
+
+xmpp_cleanup() {
+  local pid
+  for pid in $xmpp_tracked_pids; do
+    kill "$pid" 2>/dev/null
+  done
+  [ -n "$xmpp_pid" ] && xmpp_stop
+  [ -n "$xmpp_dir" ] && rm -rf "$xmpp_dir"
+  xmpp_dir=""
+}
+
+xmpp_track_pid() { xmpp_tracked_pids="$xmpp_tracked_pids $1"; }
+
+xmpp_log_tail() { tail -n "${1:-30}" "$xmpp_dir/prosody.log" 2>/dev/null; }
+
+xmpp_make_certificate() {  # base name: a self-signed certificate and key for localhost
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=localhost \
+    -addext subjectAltName=DNS:localhost -keyout "$xmpp_dir/$1.key" -out "$xmpp_dir/$1.crt" 2>/dev/null ||
+    xmpp_fail "openssl could not make the certificate $1"
+}
+
+xmpp_setup() {
+  command -v prosody >/dev/null && command -v prosodyctl >/dev/null || xmpp_fail "prosody is not installed" || return
+  xmpp_dir=$(mktemp -d "${TMPDIR:-/tmp}/vek-xmpp.XXXXXX") || return
+  trap xmpp_cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  mkdir -p "$xmpp_dir/data" "$xmpp_dir/certs"
+  xmpp_make_certificate certs/localhost && xmpp_make_certificate other || return
+  # shellcheck disable=SC2034 # for the tests that source this file
+  xmpp_ca="$xmpp_dir/certs/localhost.crt"
+  # shellcheck disable=SC2034
+  xmpp_other_ca="$xmpp_dir/other.crt"
+  echo "[contacts]" >"$xmpp_dir/groups.txt"
+  : >"$xmpp_dir/prosody.log"
+  xmpp_write_config
+  if [ "$(id -u)" -eq 0 ]; then
+    chown -R prosody:prosody "$xmpp_dir"
+    chmod 755 "$xmpp_dir"
+  fi
+}
+
+xmpp_write_config() {
+  cat >"$xmpp_dir/prosody.cfg.lua" <<EOF
+-- Test server: clients on 127.0.0.1:$xmpp_port only, everything kept in $xmpp_dir.
+data_path = "$xmpp_dir/data"
+log = { debug = "$xmpp_dir/prosody.log" }
+interfaces = { "127.0.0.1" }
+c2s_ports = { $xmpp_port }
+c2s_direct_tls_ports = { }
+s2s_ports = { }
+modules_enabled = { "roster", "saslauth", "tls", "disco", "pep", "presence", "groups" }
+modules_disabled = { "s2s", "s2s_auth_certs", "offline" }
+c2s_require_encryption = true
+authentication = "internal_hashed"
+storage = "internal"
+groups_file = "$xmpp_dir/groups.txt"
+certificates = "$xmpp_dir/certs"
+VirtualHost "localhost"
+EOF
+  [ "$(id -u)" -ne 0 ] || chown prosody:prosody "$xmpp_dir/prosody.cfg.lua"
+}
+
+xmpp_port_open() { timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null; }
+
+# Starts the server on xmpp_port and waits (15 s at most) until the port
+# accepts connections. Fails if the process ends or cannot take the port.
+xmpp_launch() {
+  local log_start
+  log_start=$(wc -l <"$xmpp_dir/prosody.log")
+  HOME=$xmpp_dir "${xmpp_as_server_user[@]}" prosody -F --config "$xmpp_dir/prosody.cfg.lua" >>"$xmpp_dir/prosody.out" 2>&1 &
+  xmpp_pid=$!
+  local deadline=$((SECONDS + 15))
+  while [ $SECONDS -lt $deadline ]; do
+    if ! kill -0 "$xmpp_pid" 2>/dev/null; then
+      wait "$xmpp_pid" 2>/dev/null
+      xmpp_pid=""
+      xmpp_fail "prosody ended during start"
+      tail -n 20 "$xmpp_dir/prosody.out" >&2
+      return 1
+    fi
+    if tail -n +"$((log_start + 1))" "$xmpp_dir/prosody.log" | grep -q 'Failed to open server port'; then
+      xmpp_stop
+      return 2
+    fi
+    xmpp_port_open "$xmpp_port" && return 0
+    sleep 0.1
+  done
+  xmpp_stop
+  xmpp_fail "prosody did not accept connections on port $xmpp_port within 15 s"
+}
+
+# A port nothing listens on; another process may still take it before the
+# server does, which xmpp_launch reports, and xmpp_start then tries another.
+xmpp_free_port() {
+  local port
+  while :; do
+    port=$((20000 + RANDOM % 40000))
+    xmpp_port_open "$port" || { echo "$port"; return; }
+  done
+}
+
+xmpp_start() {
+  local status
+  for _ in 1 2 3 4 5; do
+    xmpp_port=$(xmpp_free_port)
+    xmpp_write_config
+    xmpp_launch
+    status=$?
+    [ $status -eq 2 ] || return $status
+  done
+  xmpp_fail "no free port found"
+}
+
+xmpp_restart_same() {
+  xmpp_launch || xmpp_fail "could not start again on port $xmpp_port"
+}
+
+xmpp_stop() {
+  [ -n "$xmpp_pid" ] || return 0
+  kill -TERM "$xmpp_pid" 2>/dev/null
+  local deadline=$((SECONDS + 10))
+  while kill -0 "$xmpp_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+    sleep 0.1
+  done
+  kill -KILL "$xmpp_pid" 2>/dev/null
+  wait "$xmpp_pid" 2>/dev/null
+  xmpp_pid=""
+}
+
+xmpp_add_account() {  # name password
+  # The group is read when the server starts: add every account before xmpp_start.
+  echo "$1@localhost" >>"$xmpp_dir/groups.txt"
+  HOME=$xmpp_dir "${xmpp_as_server_user[@]}" timeout 20 prosodyctl --config "$xmpp_dir/prosody.cfg.lua" register "$1" localhost "$2" >>"$xmpp_dir/prosodyctl.out" 2>&1 ||
+    { xmpp_fail "could not create $1@localhost"; tail -n 5 "$xmpp_dir/prosodyctl.out" >&2; return 1; }
+}

@@ -1,0 +1,356 @@
+// vek-tune-watch: an XMPP contact that follows another account's User Tune
+// (XEP-0118) through PEP, for testing the publisher against a real server.
+//
+//   vek-tune-watch --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID [--verbose]
+//
+// It logs in over STARTTLS with certificate verification, announces through
+// entity capabilities (XEP-0115) that it wants tune notifications, and prints
+// each tune the --from account publishes as one JSON line on standard output:
+// the tune's child elements in document order, name to text ({} for the empty
+// tune). "ready" goes to standard error each time its presence has been sent;
+// a dropped connection is retried every half second. SIGTERM or SIGINT ends it.
+#include <signal.h>
+#include <strophe.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* program = "vek-tune-watch";
+constexpr const char* ns_tune = "http://jabber.org/protocol/tune";
+constexpr const char* ns_disco_info = "http://jabber.org/protocol/disco#info";
+constexpr const char* ns_caps = "http://jabber.org/protocol/caps";
+constexpr const char* ns_pubsub_event = "http://jabber.org/protocol/pubsub#event";
+constexpr const char* caps_node = "urn:vek:tune-watch";
+constexpr const char* identity_category = "client";
+constexpr const char* identity_type = "pc";
+const std::vector<std::string> features = {ns_disco_info, ns_caps, ns_tune, std::string(ns_tune) + "+notify"};
+
+constexpr auto retry_interval = std::chrono::milliseconds(500);
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void request_stop(int) { stop_requested = 1; }
+
+struct options {
+  std::string jid;
+  std::string password;
+  std::string host;
+  unsigned short port = 5222;
+  std::string ca_file;
+  std::string from;
+  bool verbose = false;
+};
+
+[[noreturn]] void usage_error(const std::string& message) {
+  std::cerr << program << ": " << message << "\nusage: " << program
+            << " --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID [--verbose]\n";
+  std::exit(2);
+}
+
+std::string lower_ascii(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+std::string bare_jid(const std::string& jid) { return jid.substr(0, jid.find('/')); }
+
+options parse_options(int argc, char** argv) {
+  options opt;
+  std::string password_file;
+  std::string server;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--verbose") {
+      opt.verbose = true;
+      continue;
+    }
+    if (i + 1 >= argc) usage_error("missing value after " + arg);
+    const std::string value = argv[++i];
+    if (arg == "--jid") {
+      opt.jid = value;
+    } else if (arg == "--password-file") {
+      password_file = value;
+    } else if (arg == "--server") {
+      server = value;
+    } else if (arg == "--ca-file") {
+      opt.ca_file = value;
+    } else if (arg == "--from") {
+      opt.from = lower_ascii(bare_jid(value));
+    } else {
+      usage_error("unknown argument " + arg);
+    }
+  }
+  if (opt.jid.empty() || password_file.empty() || server.empty() || opt.ca_file.empty() || opt.from.empty()) {
+    usage_error("--jid, --password-file, --server, --ca-file and --from are required");
+  }
+  std::ifstream in(password_file);
+  if (!in || !std::getline(in, opt.password)) usage_error("cannot read the password from " + password_file);
+  while (!opt.password.empty() && (opt.password.back() == '\r' || opt.password.back() == '\n')) {
+    opt.password.pop_back();
+  }
+  // libstrophe would only say that TLS is unavailable, once connected.
+  if (!std::ifstream(opt.ca_file)) usage_error("cannot read " + opt.ca_file);
+  const auto colon = server.rfind(':');
+  opt.host = server.substr(0, colon);
+  if (colon != std::string::npos) {
+    char* end = nullptr;
+    const unsigned long port = std::strtoul(server.c_str() + colon + 1, &end, 10);
+    if (*end != '\0' || port == 0 || port > 65535) usage_error("bad port in " + server);
+    opt.port = static_cast<unsigned short>(port);
+  }
+  return opt;
+}
+
+// XEP-0115's verification string: identities, then features, each sorted and
+// followed by '<', hashed with SHA-1 and written in base64.
+std::string caps_ver(xmpp_ctx_t* ctx) {
+  std::vector<std::string> sorted = features;
+  std::sort(sorted.begin(), sorted.end());
+  std::string text = std::string(identity_category) + "/" + identity_type + "//<";
+  for (const auto& feature : sorted) text += feature + "<";
+  unsigned char digest[XMPP_SHA1_DIGEST_SIZE];
+  xmpp_sha1_digest(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
+  char* encoded = xmpp_base64_encode(ctx, digest, sizeof digest);
+  std::string ver = encoded;
+  xmpp_free(ctx, encoded);
+  return ver;
+}
+
+const char* event_name(xmpp_conn_event_t event) {
+  switch (event) {
+    case XMPP_CONN_CONNECT:
+      return "connect";
+    case XMPP_CONN_RAW_CONNECT:
+      return "raw-connect";
+    case XMPP_CONN_DISCONNECT:
+      return "disconnect";
+    case XMPP_CONN_FAIL:
+      return "fail";
+  }
+  return "unknown";
+}
+
+class watcher {
+ public:
+  watcher(const options& opt, xmpp_ctx_t* ctx) : opt_(opt), ctx_(ctx), ver_(caps_ver(ctx)) {}
+
+  int run() {
+    auto next_attempt = std::chrono::steady_clock::now();
+    while (!stop_requested) {
+      if (!conn_ && std::chrono::steady_clock::now() >= next_attempt) connect();
+      xmpp_run_once(ctx_, 100);
+      if (presence_pending_ && conn_ && xmpp_conn_send_queue_len(conn_) == 0) {
+        presence_pending_ = false;
+        std::cerr << "ready" << std::endl;
+      }
+      if (conn_ && dropped_) {
+        // Released here, never inside the connection's own handler.
+        xmpp_conn_release(conn_);
+        conn_ = nullptr;
+        dropped_ = false;
+        next_attempt = std::chrono::steady_clock::now() + retry_interval;
+      }
+    }
+    if (conn_) {
+      if (xmpp_conn_is_connected(conn_)) {
+        xmpp_disconnect(conn_);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!dropped_ && std::chrono::steady_clock::now() < deadline) xmpp_run_once(ctx_, 50);
+      }
+      xmpp_conn_release(conn_);
+      conn_ = nullptr;
+    }
+    return 0;
+  }
+
+ private:
+  void connect() {
+    conn_ = xmpp_conn_new(ctx_);
+    dropped_ = false;
+    xmpp_conn_set_flags(conn_, XMPP_CONN_FLAG_MANDATORY_TLS);
+    xmpp_conn_set_jid(conn_, opt_.jid.c_str());
+    xmpp_conn_set_pass(conn_, opt_.password.c_str());
+    xmpp_conn_set_cafile(conn_, opt_.ca_file.c_str());
+    xmpp_conn_set_certfail_handler(conn_, on_certificate_failure);
+    if (xmpp_connect_client(conn_, opt_.host.c_str(), opt_.port, on_connection, this) != XMPP_EOK) {
+      if (opt_.verbose) std::cerr << program << ": cannot start connecting to " << opt_.host << "\n";
+      dropped_ = true;
+    }
+  }
+
+  static int on_certificate_failure(const xmpp_tlscert_t*, const char* const message) {
+    std::cerr << program << ": certificate verification failed: " << message << std::endl;
+    return 0;
+  }
+
+  static void on_connection(xmpp_conn_t* conn, xmpp_conn_event_t event, int error, xmpp_stream_error_t* stream_error,
+                            void* userdata) {
+    auto* self = static_cast<watcher*>(userdata);
+    if (self->opt_.verbose) {
+      std::cerr << program << ": connection event " << event_name(event) << ", error " << error;
+      if (error != 0) std::cerr << " (" << std::strerror(error) << ")";
+      if (stream_error) {
+        std::cerr << ", stream error type " << stream_error->type;
+        if (stream_error->text) std::cerr << " text \"" << stream_error->text << "\"";
+        if (stream_error->stanza) {
+          char* xml = nullptr;
+          size_t length = 0;
+          if (xmpp_stanza_to_text(stream_error->stanza, &xml, &length) == XMPP_EOK) {
+            std::cerr << " " << xml;
+            xmpp_free(self->ctx_, xml);
+          }
+        }
+      }
+      std::cerr << ", secured " << xmpp_conn_is_secured(conn) << std::endl;
+    }
+    if (event == XMPP_CONN_CONNECT) {
+      xmpp_handler_add(conn, on_iq, nullptr, "iq", nullptr, self);
+      xmpp_handler_add(conn, on_message, nullptr, "message", nullptr, self);
+      self->send_presence(conn);
+    } else if (event == XMPP_CONN_DISCONNECT || event == XMPP_CONN_FAIL) {
+      self->presence_pending_ = false;
+      self->dropped_ = true;
+    }
+  }
+
+  void send_presence(xmpp_conn_t* conn) {
+    xmpp_stanza_t* presence = xmpp_presence_new(ctx_);
+    xmpp_stanza_t* caps = xmpp_stanza_new(ctx_);
+    xmpp_stanza_set_name(caps, "c");
+    xmpp_stanza_set_ns(caps, ns_caps);
+    xmpp_stanza_set_attribute(caps, "hash", "sha-1");
+    xmpp_stanza_set_attribute(caps, "node", caps_node);
+    xmpp_stanza_set_attribute(caps, "ver", ver_.c_str());
+    xmpp_stanza_add_child_ex(presence, caps, 0);
+    xmpp_send(conn, presence);
+    xmpp_stanza_release(presence);
+    presence_pending_ = true;
+  }
+
+  xmpp_stanza_t* new_child(xmpp_stanza_t* parent, const char* name) {
+    xmpp_stanza_t* child = xmpp_stanza_new(ctx_);
+    xmpp_stanza_set_name(child, name);
+    xmpp_stanza_add_child_ex(parent, child, 0);
+    return child;
+  }
+
+  // Answers disco#info (the server asks when it does not know our caps yet);
+  // any other request gets service-unavailable, as XMPP requires an answer.
+  static int on_iq(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* userdata) {
+    auto* self = static_cast<watcher*>(userdata);
+    const char* type = xmpp_stanza_get_type(stanza);
+    if (!type || (std::strcmp(type, "get") != 0 && std::strcmp(type, "set") != 0)) return 1;
+    const char* id = xmpp_stanza_get_id(stanza);
+    const char* from = xmpp_stanza_get_from(stanza);
+    xmpp_stanza_t* query = xmpp_stanza_get_child_by_name_and_ns(stanza, "query", ns_disco_info);
+    xmpp_stanza_t* reply;
+    if (query && std::strcmp(type, "get") == 0) {
+      reply = xmpp_iq_new(self->ctx_, "result", id);
+      xmpp_stanza_t* answer = self->new_child(reply, "query");
+      xmpp_stanza_set_ns(answer, ns_disco_info);
+      if (const char* node = xmpp_stanza_get_attribute(query, "node")) {
+        xmpp_stanza_set_attribute(answer, "node", node);
+      }
+      xmpp_stanza_t* identity = self->new_child(answer, "identity");
+      xmpp_stanza_set_attribute(identity, "category", identity_category);
+      xmpp_stanza_set_attribute(identity, "type", identity_type);
+      for (const auto& feature : features) {
+        xmpp_stanza_set_attribute(self->new_child(answer, "feature"), "var", feature.c_str());
+      }
+      if (self->opt_.verbose) std::cerr << program << ": answered disco#info from " << (from ? from : "") << "\n";
+    } else {
+      reply = xmpp_iq_new(self->ctx_, "error", id);
+      xmpp_stanza_t* error = self->new_child(reply, "error");
+      xmpp_stanza_set_type(error, "cancel");
+      xmpp_stanza_t* condition = self->new_child(error, "service-unavailable");
+      xmpp_stanza_set_ns(condition, "urn:ietf:params:xml:ns:xmpp-stanzas");
+    }
+    if (from) xmpp_stanza_set_to(reply, from);
+    xmpp_send(conn, reply);
+    xmpp_stanza_release(reply);
+    return 1;
+  }
+
+  static int on_message(xmpp_conn_t*, xmpp_stanza_t* stanza, void* userdata) {
+    auto* self = static_cast<watcher*>(userdata);
+    const char* from = xmpp_stanza_get_from(stanza);
+    if (!from || lower_ascii(bare_jid(from)) != self->opt_.from) return 1;
+    xmpp_stanza_t* event = xmpp_stanza_get_child_by_name_and_ns(stanza, "event", ns_pubsub_event);
+    xmpp_stanza_t* items = event ? xmpp_stanza_get_child_by_name(event, "items") : nullptr;
+    const char* node = items ? xmpp_stanza_get_attribute(items, "node") : nullptr;
+    if (!node || std::strcmp(node, ns_tune) != 0) return 1;
+    // Prosody may send one notification both to the bare JID and to the full
+    // JID (with the same stanza id); each is printed once.
+    if (const char* id = xmpp_stanza_get_id(stanza)) {
+      auto& seen = self->recent_ids_;
+      if (std::find(seen.begin(), seen.end(), id) != seen.end()) {
+        if (self->opt_.verbose) std::cerr << program << ": notification " << id << " delivered again, skipped\n";
+        return 1;
+      }
+      seen.emplace_back(id);
+      if (seen.size() > 64) seen.pop_front();
+    }
+    for (xmpp_stanza_t* item = xmpp_stanza_get_children(items); item; item = xmpp_stanza_get_next(item)) {
+      if (!xmpp_stanza_is_tag(item) || std::strcmp(xmpp_stanza_get_name(item), "item") != 0) continue;
+      xmpp_stanza_t* tune = xmpp_stanza_get_child_by_name_and_ns(item, "tune", ns_tune);
+      if (tune) self->print_tune(tune);
+    }
+    return 1;
+  }
+
+  void print_tune(xmpp_stanza_t* tune) {
+    auto line = nlohmann::ordered_json::object();
+    for (xmpp_stanza_t* child = xmpp_stanza_get_children(tune); child; child = xmpp_stanza_get_next(child)) {
+      if (!xmpp_stanza_is_tag(child)) continue;
+      char* text = xmpp_stanza_get_text(child);
+      line[xmpp_stanza_get_name(child)] = text ? text : "";
+      if (text) xmpp_free(ctx_, text);
+    }
+    std::cout << line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+  }
+
+  const options& opt_;
+  xmpp_ctx_t* ctx_;
+  std::string ver_;
+  xmpp_conn_t* conn_ = nullptr;
+  bool dropped_ = false;
+  bool presence_pending_ = false;
+  std::deque<std::string> recent_ids_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const options opt = parse_options(argc, argv);
+
+  struct sigaction action {};
+  action.sa_handler = request_stop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  xmpp_initialize();
+  xmpp_ctx_t* ctx = xmpp_ctx_new(nullptr, opt.verbose ? xmpp_get_default_logger(XMPP_LEVEL_WARN) : nullptr);
+  int status;
+  {
+    watcher w(opt, ctx);
+    status = w.run();
+  }
+  xmpp_ctx_free(ctx);
+  xmpp_shutdown();
+  return status;
+}
