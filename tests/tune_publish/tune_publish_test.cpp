@@ -29,8 +29,13 @@ std::string payload_through_line(const now_playing& state, const std::string& li
 TEST(tune_publish, the_readers_lines_give_the_payload_the_reader_prints) {
   const std::vector<now_playing> states = {
       {player_state::playing,
-       {{"TITLE", "Army <of> Me & \"you\""}, {"Artist", "Bj\xC3\xB6rk"}, {"album", "Post"}, {"tracknumber", "1"},
-        {"rating", "4"}, {"uri", "file:///m\xFF\xFEsic"}, {"title", "second title"}},
+       {{"TITLE", "Army <of> Me & \"you\""},
+        {"Artist", "Bj\xC3\xB6rk"},
+        {"album", "Post"},
+        {"tracknumber", "1"},
+        {"rating", "4"},
+        {"uri", "file:///m\xFF\xFEsic"},
+        {"title", "second title"}},
        "234"},
       {player_state::playing, {{"title", "line\nbreak\ttab\x01"}, {"artist", ""}, {"rating", "11"}}, "65536"},
       {player_state::playing, {{"title", "huge"}}, "1" + std::string(30, '0')},  // printed as a double
@@ -116,7 +121,8 @@ TEST(tune_publish, a_new_session_gets_the_current_state_once_and_nothing_older) 
 TEST(tune_publish, reconnection_backs_off_to_a_minute_and_starts_over_after_a_session) {
   tune_publish::reconnect_backoff backoff;
   std::vector<long> delays;
-  for (int i = 0; i < 9; ++i) delays.push_back(std::chrono::duration_cast<std::chrono::seconds>(backoff.next()).count());
+  for (int i = 0; i < 9; ++i)
+    delays.push_back(std::chrono::duration_cast<std::chrono::seconds>(backoff.next()).count());
   EXPECT_EQ(delays, (std::vector<long>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
   backoff.reset();
   EXPECT_EQ(backoff.next(), 1s);
