@@ -1,6 +1,6 @@
 # shellcheck shell=bash
-# Sourced by the XMPP tests: a private Prosody on 127.0.0.1 for clients only,
-# with its own configuration, data, log and self-signed certificate for
+# Sourced by the XMPP tests and by ./demo.sh (which runs under set -e): a
+# private Prosody on 127.0.0.1 for clients only, with its own configuration, data, log and self-signed certificate for
 # "localhost" in a temporary directory, run in the foreground as a child of the
 # test. Accounts listed in one group see each other's presence without
 # subscribing. Every wait is bounded; an EXIT trap stops what was started and
@@ -39,10 +39,11 @@ xmpp_as_server_user=("${xmpp_tied[@]}")
 xmpp_cleanup() {
   local pid
   for pid in $xmpp_tracked_pids; do
-    kill "$pid" 2>/dev/null
+    kill "$pid" 2>/dev/null || true
   done
-  [ -n "$xmpp_pid" ] && xmpp_stop
-  [ -n "$xmpp_dir" ] && rm -rf "$xmpp_dir"
+  xmpp_tracked_pids=""
+  xmpp_stop
+  [ -z "$xmpp_dir" ] || rm -rf "$xmpp_dir"
   xmpp_dir=""
 }
 
@@ -155,13 +156,13 @@ xmpp_restart_same() {
 
 xmpp_stop() {
   [ -n "$xmpp_pid" ] || return 0
-  kill -TERM "$xmpp_pid" 2>/dev/null
+  kill -TERM "$xmpp_pid" 2>/dev/null || true
   local deadline=$((SECONDS + 10))
   while kill -0 "$xmpp_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
     sleep 0.1
   done
-  kill -KILL "$xmpp_pid" 2>/dev/null
-  wait "$xmpp_pid" 2>/dev/null
+  kill -KILL "$xmpp_pid" 2>/dev/null || true
+  wait "$xmpp_pid" 2>/dev/null || true
   xmpp_pid=""
 }
 
