@@ -2,9 +2,9 @@
 # Sourced by the XMPP tests and by ./demo.sh (which runs under set -e): a
 # private Prosody on 127.0.0.1 for clients only, with its own configuration,
 # data, log and self-signed certificate for "localhost" in a temporary
-# directory, run in the foreground as a child of the test. Accounts listed in one group see each other's presence without
-# subscribing. Every wait is bounded; an EXIT trap stops what was started and
-# removes the directory.
+# directory, run in the foreground as a child of the test. Accounts listed in
+# one group see each other's presence without subscribing. Every wait is
+# bounded; an EXIT trap stops what was started and removes the directory.
 #
 #   xmpp_setup                  directory, certificates, configuration
 #   xmpp_start                  start on a free port and wait until it accepts
