@@ -115,6 +115,9 @@ options parse_options(int argc, char** argv) {
       parsed.link.ca_file = value();
     } else if (arg == "--verbose") {
       parsed.verbose = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(usage_text, stdout);
+      std::exit(0);
     } else if (arg == "--password") {
       throw usage_error{"a password is never taken from the command line: use --password-file or VEK_XMPP_PASSWORD"};
     } else {
@@ -202,6 +205,8 @@ int run(const options& opts) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigprocmask(SIG_BLOCK, &signals, nullptr);
+  // A server that vanishes mid-write is a lost connection, not the end of the program.
+  signal(SIGPIPE, SIG_IGN);
   const int signal_fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
   if (signal_fd < 0) {
     say(std::string("cannot watch for signals: ") + std::strerror(errno));

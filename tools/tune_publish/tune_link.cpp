@@ -146,13 +146,15 @@ int tune_link::on_certificate_failure(const xmpp_tlscert_t*, const char* reason)
   return 0;  // never accept a certificate that failed verification
 }
 
-void tune_link::on_connection(xmpp_conn_t*, xmpp_conn_event_t event, int error, xmpp_stream_error_t* stream_error,
+void tune_link::on_connection(xmpp_conn_t*, xmpp_conn_event_t event, int, xmpp_stream_error_t* stream_error,
                               void* self) {
   auto* link = static_cast<tune_link*>(self);
   if (event == XMPP_CONN_CONNECT) {
     link->went_up();
   } else if (event == XMPP_CONN_DISCONNECT || event == XMPP_CONN_FAIL) {
-    link->went_down(error, stream_error);
+    // The handler's error is the socket's or the TLS library's, which cannot
+    // be told apart: only the socket error of a failed connection is named.
+    link->went_down(stream_error);
   }
 }
 
@@ -163,13 +165,12 @@ void tune_link::went_up() {
   xmpp_send(conn_, presence.stanza);
 }
 
-void tune_link::went_down(int error, const xmpp_stream_error_t* stream_error) {
+void tune_link::went_down(const xmpp_stream_error_t* stream_error) {
   const bool closing = state_ == link_state::closing;
   state_ = link_state::down;
   unanswered_ = 0;
   if (closing) return;
-  if (!error) error = connect_error_;
-  std::string reason = error                                ? std::strerror(error)
+  std::string reason = connect_error_                       ? std::strerror(connect_error_)
                        : stream_error && stream_error->text ? stream_error->text
                        : !last_library_error_.empty()       ? last_library_error_
                                                             : "the server closed the connection";

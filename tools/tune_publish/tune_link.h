@@ -61,7 +61,7 @@ class tune_link {
   static int on_certificate_failure(const xmpp_tlscert_t* cert, const char* reason);
   static void on_library_log(void* self, xmpp_log_level_t level, const char* area, const char* message);
   void went_up();
-  void went_down(int error, const xmpp_stream_error_t* stream_error);
+  void went_down(const xmpp_stream_error_t* stream_error);
   void discard_connection();
 
   link_settings settings_;
