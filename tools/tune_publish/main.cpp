@@ -21,6 +21,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -96,6 +97,15 @@ std::string read_password(const std::string& file) {
   return password;
 }
 
+// The TLS library would only report, once connected, that TLS is unavailable.
+void check_ca_file(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw usage_error{"cannot read the CA file " + file + ": " + std::strerror(errno)};
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+    throw usage_error{"the CA file " + file + " holds no PEM certificate"};
+}
+
 options parse_options(int argc, char** argv) {
   options parsed;
   std::optional<std::string> password_file;
@@ -135,8 +145,7 @@ options parse_options(int argc, char** argv) {
   } else {
     throw usage_error{"no password: give --password-file FILE or set VEK_XMPP_PASSWORD"};
   }
-  if (!parsed.link.ca_file.empty() && access(parsed.link.ca_file.c_str(), R_OK) != 0)
-    throw usage_error{"cannot read the CA file " + parsed.link.ca_file + ": " + std::strerror(errno)};
+  if (!parsed.link.ca_file.empty()) check_ca_file(parsed.link.ca_file);
   return parsed;
 }
 
