@@ -52,10 +52,18 @@ char* encode_into(const unsigned char* in, std::size_t count, char* out) {
 // Room for the length text and its zero: at most 254 characters.
 constexpr std::size_t length_text_size = 255;
 
+// The length of a tag text, counted here: tags are short, and the runtime's
+// strlen is a call into another module for each of them.
+std::size_t text_length(const char* text) {
+  const char* end = text;
+  while (*end) ++end;
+  return static_cast<std::size_t>(end - text);
+}
+
 // One entry, in one growth of the record: each text is encoded with its zero
 // byte, so a piece is never empty.
 void append_entry(const char* name, const char* value, pfc::string8_fast& record) {
-  const std::size_t name_bytes = std::strlen(name) + 1, value_bytes = std::strlen(value) + 1;
+  const std::size_t name_bytes = text_length(name) + 1, value_bytes = text_length(value) + 1;
   const std::size_t name_size = encoded_size(name_bytes), value_size = encoded_size(value_bytes);
   char* out = record.extend(name_size + 1 + value_size + 1);  // sizes of real texts: no overflow
   out = encode_into(reinterpret_cast<const unsigned char*>(name), name_bytes, out);
