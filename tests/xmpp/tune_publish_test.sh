@@ -190,7 +190,18 @@ if expect_tune "$first" 15 '{"length":"1","title":"Alpha"}'; then
     if grep -q '^vek-tune-publish: [0-9:]* published .*Beta' "$work/publish.err"; then fail "Beta was published"; fi
   fi
 fi
-finish_publisher 15 || fail "the publisher ended with status $? after the restart"
+# SIGTERM ends it like the end of input: the empty tune, then status 0.
+before_end=$(seen_count)
+kill -TERM "$publisher_pid" 2>/dev/null
+if wait_until 15 publisher_gone; then
+  wait "$publisher_pid"
+  status=$?
+  [ $status -eq 0 ] || fail "the publisher ended with status $status on SIGTERM"
+  expect_tune "$before_end" 5 '{}'
+else
+  fail "the publisher did not end within 15 s of SIGTERM"
+fi
+end_input
 
 # --- failures on the first connection: one line, a distinct status -----------
 expect_failure() {  # status, line pattern (glob), publisher arguments...
