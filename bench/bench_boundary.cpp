@@ -98,33 +98,63 @@ void playback_stopped(benchmark::State& state, const wchar_t* file) {
 }
 BENCHMARK_CAPTURE(playback_stopped, shipped, L"foo_vek_ipc.dll");
 
+// A message-only window of the same kind as the component's, in this program.
+class bench_window {
+ public:
+  explicit bench_window(const wchar_t* class_name) {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = DefWindowProcW;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = class_name;
+    RegisterClassW(&window_class);
+    handle = CreateWindowExW(0, class_name, L"", WS_POPUP, 0, 0, 1, 1, HWND_MESSAGE, nullptr, window_class.hInstance,
+                             nullptr);
+  }
+  ~bench_window() { DestroyWindow(handle); }
+  HWND handle;
+};
+
+// The component's records of the two tracks, captured from its window.
+void capture_records(const started_component& component, std::string (&records)[2]) {
+  HWND published = FindWindowExW(HWND_MESSAGE, nullptr, L"{C228F795-8913-40ec-A81B-486BB773FF5F}", nullptr);
+  for (int i = 0; i < 2; ++i) {
+    component.handler()->dynamic_info(i == 0 ? &album_track : &next_album_track);
+    records[i].resize(static_cast<std::size_t>(GetWindowTextLengthA(published)) + 1);
+    records[i].resize(static_cast<std::size_t>(GetWindowTextA(published, records[i].data(), records[i].size())));
+  }
+}
+
 // The floor: the two records' texts written alternately, with nothing else,
 // on a message-only window of the same kind.
 void bare_title_write(benchmark::State& state) {
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = DefWindowProcW;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"vek bench window";
-  RegisterClassW(&window_class);
-  HWND window = CreateWindowExW(0, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, HWND_MESSAGE, nullptr,
-                                window_class.hInstance, nullptr);
-  // The component's records of the two tracks, captured from its window.
+  bench_window window(L"vek bench window");
   std::string records[2];
   {
     started_component component(L"foo_vek_ipc.dll");
     if (!ready(state, component)) return;
-    HWND published = FindWindowExW(HWND_MESSAGE, nullptr, L"{C228F795-8913-40ec-A81B-486BB773FF5F}", nullptr);
-    for (int i = 0; i < 2; ++i) {
-      component.handler()->dynamic_info(i == 0 ? &album_track : &next_album_track);
-      records[i].resize(static_cast<std::size_t>(GetWindowTextLengthA(published)) + 1);
-      records[i].resize(static_cast<std::size_t>(GetWindowTextA(published, records[i].data(), records[i].size())));
-    }
+    capture_records(component, records);
   }
   bool flip = false;
-  for (auto _ : state) SetWindowTextA(window, records[(flip = !flip) ? 0 : 1].c_str());
-  DestroyWindow(window);
+  for (auto _ : state) SetWindowTextA(window.handle, records[(flip = !flip) ? 0 : 1].c_str());
 }
 BENCHMARK(bare_title_write);
+
+// A bare write followed by a repeated event: the component's work as it runs
+// in a changed event, right after a write has handed the CPU to wineserver
+// and back, against the same work in a tight loop (dynamic_info_repeated).
+void write_then_repeated(benchmark::State& state) {
+  bench_window window(L"vek bench window 2");
+  started_component component(L"foo_vek_ipc.dll");
+  if (!ready(state, component)) return;
+  std::string records[2];
+  capture_records(component, records);
+  bool flip = false;
+  for (auto _ : state) {
+    SetWindowTextA(window.handle, records[(flip = !flip) ? 0 : 1].c_str());
+    component.handler()->dynamic_info(&next_album_track);
+  }
+}
+BENCHMARK(write_then_repeated);
 
 // The bridge's primitives, in this program's own copy of it.
 void call_player_without_error(benchmark::State& state) {
