@@ -76,7 +76,9 @@ std::string tune_link::domain() const {
 
 std::string tune_link::endpoint() const {
   if (settings_.host.empty()) return settings_.jid;
-  return settings_.host + ":" + std::to_string(settings_.port ? settings_.port : 5222);
+  const bool ipv6 = settings_.host.find(':') != std::string::npos;
+  return (ipv6 ? "[" + settings_.host + "]" : settings_.host) + ":" +
+         std::to_string(settings_.port ? settings_.port : 5222);
 }
 
 void tune_link::discard_connection() {
