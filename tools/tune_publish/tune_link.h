@@ -28,7 +28,7 @@ enum class link_failure { none, credentials, certificate, unreachable, lost };
 
 class tune_link {
  public:
-  // `notice` receives one-line diagnostics (connection events, refused publishes).
+  // `notice` receives one-line diagnostics: a publish the server refused.
   tune_link(link_settings settings, std::function<void(const std::string&)> notice);
   ~tune_link();
   tune_link(const tune_link&) = delete;
