@@ -32,7 +32,7 @@ function(vek_add_component_variant name)
   add_library(${name} SHARED ${sources} ${PROJECT_SOURCE_DIR}/publisher/foo_vek_ipc.def ${V_SOURCES})
   target_compile_definitions(${name} PRIVATE ${V_DEFINITIONS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE user32 kernel32)
+  target_link_libraries(${name} PRIVATE vek_version user32 kernel32)
   vek_link_as_module(${name})
 endfunction()
 
@@ -42,4 +42,19 @@ function(vek_link_as_module target)
   set_target_properties(${target} PROPERTIES PREFIX "")
   target_link_options(${target} PRIVATE -static -s -Wl,--enable-stdcall-fixup -Wl,--exclude-all-symbols
                       -Wl,--gc-sections)
+endfunction()
+
+# vek_system_headers(<target> <folder> <probe header> <Debian package>)
+# An interface library for the headers in /usr/include/<folder>, reached
+# through a link of that one folder.
+function(vek_system_headers target folder probe package)
+  set(directory /usr/include/${folder})
+  if(NOT EXISTS ${directory}/${probe})
+    message(FATAL_ERROR "${directory}/${probe} not found: install ${package}")
+  endif()
+  set(link_root ${CMAKE_BINARY_DIR}/system-headers/${target})
+  file(MAKE_DIRECTORY ${link_root})
+  file(CREATE_LINK ${directory} ${link_root}/${folder} SYMBOLIC)
+  add_library(${target} INTERFACE)
+  target_include_directories(${target} SYSTEM INTERFACE ${link_root})
 endfunction()

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/module.h"
+#include "vek_version.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ void componentversion_myimpl::file_name(pfc::string_base& out) {
 
 void componentversion_myimpl::component_name(pfc::string_base& out) { answer(out, "VEK IPC"); }
 
-void componentversion_myimpl::component_version(pfc::string_base& out) { answer(out, "0.3.0"); }
+void componentversion_myimpl::component_version(pfc::string_base& out) { answer(out, VEK_VERSION); }
 
 void componentversion_myimpl::about_text(pfc::string_base& out) {
   answer(out, "IPC plugin for XMPP PEP Events publisher @ ZEB IM");

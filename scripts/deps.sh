@@ -2,7 +2,7 @@
 # on a Debian 12 machine. Idempotent; runs apt-get update at most once.
 vek_packages="cmake ninja-build g++ googletest libbenchmark-dev clang llvm lld libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 nlohmann-json3-dev hyperfine libssl-dev
-  prosody libstrophe-dev pkg-config openssl"
+  prosody libstrophe-dev pkg-config openssl libcli11-dev"
 
 vek_ensure_deps() {
   local missing="" pkg

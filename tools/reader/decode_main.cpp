@@ -3,38 +3,67 @@
 // prints one JSON line, or with --tune one tune payload, per title.
 // An undecodable title is reported on standard error with its line number and
 // prints nothing; the exit status is then 1 once the input is done.
+#include <signal.h>
+
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <variant>
 
+#include "tools/cli/command_line.h"
 #include "tools/reader/output.h"
 
-int main(int argc, char** argv) {
-  auto format = reader::output_format::json;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--tune") == 0) {
-      format = reader::output_format::tune;
-    } else {
-      std::fprintf(stderr, "usage: vek-ipc-decode [--tune] < titles\n");
-      return 2;
-    }
-  }
+namespace {
 
-  int status = 0;
+volatile sig_atomic_t interrupted = 0;
+
+extern "C" void on_interrupt(int) { interrupted = 1; }
+
+constexpr char footer[] =
+    "Output, one line per title:\n"
+    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],...],\"length\":215}\n"
+    "  {\"state\":\"stopped\"}   the title was STOP\n"
+    "  {\"state\":\"none\"}      the title was empty: nothing has played yet\n"
+    "  JSON is pure ASCII; invalid UTF-8 in a tag becomes U+FFFD.\n"
+    "  --tune prints the XEP-0118 <tune/> payload instead; it is not the input\n"
+    "  vek-tune-publish reads, which takes the JSON lines.\n"
+    "An undecodable title prints nothing and is reported on standard error as\n"
+    "  vek-ipc-decode: line N: entry E, byte B: what is wrong\n"
+    "Exit status: 0 every title decoded (or interrupted); 1 a title was undecodable\n"
+    "or the output failed; 2 usage error.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"", "vek-ipc-decode"};
+  bool tune = false;
+  app.add_flag("--tune", tune, "print the XEP-0118 User Tune payload instead of JSON");
+  cli::follow_convention(app, "vek-ipc-decode [--tune] < TITLES",
+                         "Decodes the player's window titles, one per line on standard input (as\n"
+                         "vek-ipc-read.exe sees them), and prints what each one says.",
+                         footer);
+  if (const auto status = cli::parse(app, argc, argv)) return *status;
+  const auto format = tune ? reader::output_format::tune : reader::output_format::json;
+
+  // An interrupt ends the reading, not the process: what was read is printed.
+  struct sigaction action = {};
+  action.sa_handler = on_interrupt;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  int status = cli::exit_success;
   std::string title;
-  for (unsigned long line = 1; std::getline(std::cin, title); ++line) {
+  for (unsigned long line = 1; !interrupted && std::getline(std::cin, title); ++line) {
     if (!title.empty() && title.back() == '\r') title.pop_back();
     const reader::decode_result decoded = reader::decode_title(title);
     if (const auto* error = std::get_if<reader::decode_error>(&decoded)) {
       std::cerr << "vek-ipc-decode: line " << line << ": " << reader::describe(*error) << std::endl;
-      status = 1;
+      status = cli::exit_failure;
       continue;
     }
     // Flushed per line: the filter may sit in a live pipe.
     std::cout << reader::render(std::get<reader::now_playing>(decoded), format) << std::endl;
-    if (!std::cout) return 1;
+    if (!std::cout) return cli::exit_failure;
   }
   return status;
 }
