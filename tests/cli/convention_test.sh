@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The command-line convention, checked on one shipped program:
+#   convention_test.sh NAME VERSION OPTION_WITH_VALUE -- COMMAND...
+# (an empty OPTION_WITH_VALUE for a program whose options take none).
+# --help and --version answer on standard output with status 0; an unknown
+# option and a missing value answer with one line naming the problem, then
+# the synopsis, on standard error, with status 2.
+set -u
+name=$1 version=$2 valued=$3
+shift 4
+failures=0
+fail() { printf 'FAIL %s: %s\n' "$name" "$1"; failures=$((failures + 1)); }
+run() {  # arguments...: sets out, err, status (Windows line ends dropped)
+  local o e
+  o=$(mktemp) e=$(mktemp)
+  "$@" </dev/null >"$o" 2>"$e"
+  status=$?
+  out=$(tr -d '\r' <"$o") err=$(tr -d '\r' <"$e")
+  rm -f "$o" "$e"
+}
+
+run "$@" --help
+[ "$status" = 0 ] || fail "--help: status $status"
+[[ "$out" == "usage: $name"* ]] || fail "--help: output does not start with the synopsis: ${out:0:80}"
+grep -q "Exit status" <<<"$out" || fail "--help: no exit statuses"
+[ -z "$err" ] || fail "--help: wrote to standard error: $err"
+
+run "$@" --version
+[ "$status" = 0 ] && [ "$out" = "$name $version" ] || fail "--version: status $status, '$out'"
+
+usage_error() {  # what, the text the first line must hold, arguments...
+  local what=$1 names=$2
+  shift 2
+  run "$@"
+  [ "$status" = 2 ] || fail "$what: status $status"
+  [ -z "$out" ] || fail "$what: wrote to standard output: $out"
+  local first second
+  first=$(sed -n 1p <<<"$err") second=$(sed -n 2p <<<"$err")
+  [[ "$first" == "$name: "*"$names"* ]] || fail "$what: first line does not name the problem: $first"
+  [[ "$second" == "usage: $name"* ]] || fail "$what: no synopsis after the problem: $second"
+}
+usage_error "unknown option" --no-such-option "$@" --no-such-option
+[ -z "$valued" ] || usage_error "missing value" "$valued" "$@" "$valued"
+
+[ "$failures" = 0 ] && echo "$name: the command-line convention holds"
+exit "$failures"
