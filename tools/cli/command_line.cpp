@@ -39,6 +39,8 @@ void follow_convention(CLI::App& app, std::string synopsis, std::string descript
   app.formatter(std::make_shared<convention_formatter>(std::move(synopsis)));
   app.description(std::move(description));
   app.footer(std::move(footer));
+  // On Windows CLI11 would take "/x" for an option: a path must stay a path.
+  app.allow_windows_style_options(false);
   app.set_help_flag("-h,--help", "print this help and exit");
   app.set_version_flag("--version", app.get_name() + " " + VEK_VERSION, "print the version and exit");
   app.get_formatter()->column_width(24);
@@ -58,6 +60,12 @@ std::optional<int> parse(CLI::App& app, std::vector<std::string> arguments) {
   } catch (const CLI::CallForVersion&) {
     print(stdout, app.version() + "\n");
     return exit_success;
+  } catch (const CLI::RequiredError& error) {
+    // CLI11 checks what is missing before what is unknown; a misspelt option
+    // is the likelier cause, so it is named first.
+    if (const auto unknown = app.remaining(false); !unknown.empty())
+      return usage_error(app, CLI::ExtrasError(unknown).what());
+    return usage_error(app, error.what());
   } catch (const CLI::ParseError& error) {
     return usage_error(app, error.what());
   }
