@@ -28,6 +28,15 @@ class convention_formatter : public CLI::Formatter {
   std::string synopsis_;
 };
 
+// CLI11 (2.1) lists them last first; people read them in the order they typed.
+std::string unexpected(const CLI::App& app) {
+  const std::vector<std::string> extras = app.remaining(false);
+  std::string text =
+      extras.size() > 1 ? "The following arguments were not expected:" : "The following argument was not expected:";
+  for (const std::string& extra : extras) text += " " + extra;
+  return text;
+}
+
 void print(std::FILE* stream, const std::string& text) {
   std::fputs(text.c_str(), stream);
   std::fflush(stream);
@@ -63,9 +72,9 @@ std::optional<int> parse(CLI::App& app, std::vector<std::string> arguments) {
   } catch (const CLI::RequiredError& error) {
     // CLI11 checks what is missing before what is unknown; a misspelt option
     // is the likelier cause, so it is named first.
-    if (const auto unknown = app.remaining(false); !unknown.empty())
-      return usage_error(app, CLI::ExtrasError(unknown).what());
-    return usage_error(app, error.what());
+    return usage_error(app, app.remaining_size() > 0 ? unexpected(app) : error.what());
+  } catch (const CLI::ExtrasError&) {
+    return usage_error(app, unexpected(app));
   } catch (const CLI::ParseError& error) {
     return usage_error(app, error.what());
   }
