@@ -97,6 +97,8 @@ expect 1 --component no_such.dll "$here/session.playlist"
 grep -q '^vek-player: cannot load .*no_such\.dll: [A-Z].*[^0-9]$' said_lines || fail "no reason the module failed" said_lines
 expect 2 no_such.playlist
 [ "$(cat said_lines)" = 'vek-player: cannot read no_such.playlist: No such file or directory' ] || fail "no reason" said_lines
+expect 2 .
+[ "$(head -n 1 said_lines)" = 'vek-player: cannot read .: Is a directory' ] || fail "a directory is not named" said_lines
 expect 0 --step-ms 0 "$here/../../tools/player/sample.playlist"
 
 # Ctrl+C (Wine turns SIGINT into it) while playing: stop, quit, unload, status 0.
