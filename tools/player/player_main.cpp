@@ -402,7 +402,7 @@ std::wstring file_name_of(const std::wstring& path) { return path.substr(path.fi
 // The file's bytes, or why they cannot be read (as the C library words it).
 std::variant<std::string, std::string> read_file(const std::wstring& path) {
   using result = std::variant<std::string, std::string>;
-  // Opening a directory fails with "Permission denied", which misleads.
+  // Windows refuses to open a directory as "Permission denied", which misleads.
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return result(std::in_place_index<1>, std::strerror(EISDIR));
