@@ -94,9 +94,14 @@ expect 2 bad.playlist
   fail "a faulty playlist was not refused alone" said_lines
 expect 2 --pace 2 --step-ms 5 "$here/session.playlist"
 expect 1 --component no_such.dll "$here/session.playlist"
+grep -q '^vek-player: cannot load .*no_such\.dll: [A-Z].*[^0-9]$' said_lines || fail "no reason the module failed" said_lines
+expect 2 no_such.playlist
+[ "$(cat said_lines)" = 'vek-player: cannot read no_such.playlist: No such file or directory' ] || fail "no reason" said_lines
+expect 2 .
+[ "$(head -n 1 said_lines)" = 'vek-player: cannot read .: Is a directory' ] || fail "a directory is not named" said_lines
 expect 0 --step-ms 0 "$here/../../tools/player/sample.playlist"
 
-# Ctrl+C (Wine turns SIGINT into it) while playing: stop, quit, unload, status 3.
+# Ctrl+C (Wine turns SIGINT into it) while playing: stop, quit, unload, status 0.
 printf 'track\ntitle = Long\nplay 60s\n' >long.playlist
 : >said
 "$runner" "$player" --verbose long.playlist >said 2>&1 &
@@ -105,7 +110,7 @@ wait_for said dynamic_info || fail "playback did not start" said
 kill -INT $pid
 wait $pid
 status=$? pid=
-[ $status -eq 3 ] && [ "$(tr -d '\r' <said | tail -n 2)" = '[event] line 3: playback_stopped user
+[ $status -eq 0 ] && [ "$(tr -d '\r' <said | tail -n 2)" = '[event] line 3: playback_stopped user
 vek-player: interrupted' ] || fail "the interrupt ended with $status" said
 
 # Under the test preset Wine validates the heap and reports errors on standard error.

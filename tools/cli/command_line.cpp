@@ -28,6 +28,15 @@ class convention_formatter : public CLI::Formatter {
   std::string synopsis_;
 };
 
+// CLI11 (2.1) lists them last first; people read them in the order they typed.
+std::string unexpected(const CLI::App& app) {
+  const std::vector<std::string> extras = app.remaining(false);
+  std::string text =
+      extras.size() > 1 ? "The following arguments were not expected:" : "The following argument was not expected:";
+  for (const std::string& extra : extras) text += " " + extra;
+  return text;
+}
+
 void print(std::FILE* stream, const std::string& text) {
   std::fputs(text.c_str(), stream);
   std::fflush(stream);
@@ -39,6 +48,8 @@ void follow_convention(CLI::App& app, std::string synopsis, std::string descript
   app.formatter(std::make_shared<convention_formatter>(std::move(synopsis)));
   app.description(std::move(description));
   app.footer(std::move(footer));
+  // On Windows CLI11 would take "/x" for an option: a path must stay a path.
+  app.allow_windows_style_options(false);
   app.set_help_flag("-h,--help", "print this help and exit");
   app.set_version_flag("--version", app.get_name() + " " + VEK_VERSION, "print the version and exit");
   app.get_formatter()->column_width(24);
@@ -58,6 +69,12 @@ std::optional<int> parse(CLI::App& app, std::vector<std::string> arguments) {
   } catch (const CLI::CallForVersion&) {
     print(stdout, app.version() + "\n");
     return exit_success;
+  } catch (const CLI::RequiredError& error) {
+    // CLI11 checks what is missing before what is unknown; a misspelt option
+    // is the likelier cause, so it is named first.
+    return usage_error(app, app.remaining_size() > 0 ? unexpected(app) : error.what());
+  } catch (const CLI::ExtrasError&) {
+    return usage_error(app, unexpected(app));
   } catch (const CLI::ParseError& error) {
     return usage_error(app, error.what());
   }

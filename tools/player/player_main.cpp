@@ -2,29 +2,28 @@
 // the player does (export, client object, factories, services ready, start),
 // plays a playlist file through the playback handler the component registers,
 // at the playlist's own pace or a chosen one, then quits and unloads it.
-// Prints "loaded <name> <version> (<file>)" and each console line of the
-// component; with --verbose also the module, the handler's events and each
-// event delivered.
-// Exit status: 0 done; 1 the component failed (cannot be loaded, no start
-// service, references kept); 2 bad usage or playlist; 3 interrupted (Ctrl+C),
-// after stopping, quitting and unloading.
+// The command line, its output and its exit statuses are told by --help.
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "host/interfaces.h"
 #include "host/services.h"
 #include "platform/exception_bridge.h"
+#include "tools/cli/command_line.h"
 #include "tools/host_standin/host_standin.h"
 #include "tools/player/playlist.h"
 
@@ -36,12 +35,22 @@ constexpr std::uint32_t supported_interface_version = 76;
 // Guards against a factory list that does not end.
 constexpr int most_factories = 64;
 
-constexpr char usage[] =
-    "usage: vek-player [--component PATH] [--pace FACTOR | --step-ms N] [--verbose] PLAYLIST\n"
-    "  --component PATH  the module to load (default: foo_vek_ipc.dll beside vek-player)\n"
-    "  --pace FACTOR     play FACTOR times as fast as the playlist says (default 1)\n"
-    "  --step-ms N       let every play and wait step last N milliseconds instead\n"
-    "  --verbose         print the module, the registered events and each event delivered\n";
+constexpr char footer[] =
+    "The playlist format is described in PLAYLIST.md (tools/player/PLAYLIST.md in\n"
+    "the sources); sample.playlist beside it is a short session.\n"
+    "\n"
+    "Output, on standard output:\n"
+    "  loaded NAME VERSION (FILE)   the component loaded and started\n"
+    "  [console] TEXT               each line the component writes to the console\n"
+    "  with --verbose also:\n"
+    "  [player] ...                 the module's path, its services, the events its\n"
+    "                               playback handler registered for\n"
+    "  [event] line N: EVENT ...    each event delivered, with its playlist line\n"
+    "Problems go to standard error as \"vek-player: ...\"; Ctrl+C stops playback,\n"
+    "quits and unloads the component, and prints \"vek-player: interrupted\".\n"
+    "Exit status: 0 played to the end, or interrupted; 1 the component failed\n"
+    "(cannot be loaded, no start service, references kept after quit); 2 usage\n"
+    "error, or the playlist cannot be read or is faulty (nothing is loaded).\n";
 
 // --- Text ---
 
@@ -52,6 +61,29 @@ std::string utf8(std::wstring_view text) {
   std::string converted(size, '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size, nullptr, nullptr);
   return converted;
+}
+
+std::wstring wide(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring converted(size, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size);
+  return converted;
+}
+
+// The system's own words for an error code, without the line break it ends
+// with; `subject` stands in for the "%1" some of them hold.
+std::string system_message(DWORD code, std::wstring_view subject) {
+  wchar_t* text = nullptr;
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text ? text : L"", length);
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+    message.pop_back();
+  for (std::size_t at; (at = message.find(L"%1")) != message.npos;) message.replace(at, 2, subject);
+  return message.empty() ? "error " + std::to_string(code) : utf8(message);
 }
 
 void print(std::string_view line) {
@@ -307,44 +339,51 @@ struct options {
   bool verbose = false;
 };
 
-// Nothing when the command line is unusable (the reason is printed).
-std::optional<options> read_options(int argc, wchar_t** argv) {
+// A validator's verdict on `text`: empty when it is a number above 0.
+std::string check_pace(const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value > 0) || !std::isfinite(value))
+    return "takes a number above 0, not '" + text + "'";
+  return {};
+}
+
+std::string check_step_ms(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || value < 0 || value > 3600000)
+    return "takes a whole number of milliseconds from 0 to 3600000, not '" + text + "'";
+  return {};
+}
+
+// The options, or the status to exit with (after help, the version or a
+// usage error has been printed). `arguments` follow the program's name.
+std::variant<options, int> read_options(std::vector<std::string> arguments) {
+  CLI::App app{"", "vek-player"};
   options chosen;
-  bool pace_given = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring_view argument = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (argument == L"--verbose") {
-      chosen.verbose = true;
-    } else if (argument == L"--component" && has_value) {
-      chosen.component = argv[++i];
-    } else if (argument == L"--pace" && has_value) {
-      wchar_t* end = nullptr;
-      chosen.pace = std::wcstod(argv[++i], &end);
-      if (*end != L'\0' || !(chosen.pace > 0) || !std::isfinite(chosen.pace)) {
-        complain("--pace takes a number above 0");
-        return std::nullopt;
-      }
-      pace_given = true;
-    } else if (argument == L"--step-ms" && has_value) {
-      wchar_t* end = nullptr;
-      const long value = std::wcstol(argv[++i], &end, 10);
-      if (*end != L'\0' || *argv[i] == L'\0' || value < 0 || value > 3600000) {
-        complain("--step-ms takes a whole number of milliseconds from 0 to 3600000");
-        return std::nullopt;
-      }
-      chosen.step_ms = static_cast<int>(value);
-    } else if (!argument.starts_with(L"--") && chosen.playlist.empty()) {
-      chosen.playlist = argument;
-    } else {
-      std::fputs(usage, stderr);
-      return std::nullopt;
-    }
-  }
-  if (chosen.playlist.empty() || (pace_given && chosen.step_ms)) {
-    std::fputs(usage, stderr);
-    return std::nullopt;
-  }
+  std::string component, playlist_path;
+  int step_ms = 0;
+  app.add_option("--component", component, "the module to load (default: foo_vek_ipc.dll beside\nvek-player.exe)")
+      ->type_name("PATH");
+  auto* pace = app.add_option("--pace", chosen.pace, "play FACTOR times as fast as the playlist says\n(default 1)")
+                   ->type_name("FACTOR")
+                   ->check(check_pace);
+  auto* step =
+      app.add_option("--step-ms", step_ms, "let every play and wait step last N milliseconds\n(0 to 3600000) instead")
+          ->type_name("N")
+          ->check(check_step_ms);
+  pace->excludes(step);
+  app.add_flag("--verbose", chosen.verbose, "also print the module, the registered events and\neach event delivered");
+  app.add_option("PLAYLIST", playlist_path, "the playlist file to play")->type_name("")->required();
+  cli::follow_convention(app, "vek-player [--component PATH] [--pace FACTOR | --step-ms N] [--verbose] PLAYLIST",
+                         "Loads the component as the media player does, plays PLAYLIST through the\n"
+                         "playback handler it registers, then quits and unloads it.",
+                         footer);
+  if (const auto status = cli::parse(app, std::move(arguments))) return *status;
+  if (step->count() > 0) chosen.step_ms = step_ms;
+  chosen.component = wide(component);
+  chosen.playlist = wide(playlist_path);
   return chosen;
 }
 
@@ -360,16 +399,22 @@ std::wstring module_path(HMODULE module) {
 
 std::wstring file_name_of(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
 
-std::optional<std::string> read_file(const std::wstring& path) {
+// The file's bytes, or why they cannot be read (as the C library words it).
+std::variant<std::string, std::string> read_file(const std::wstring& path) {
+  using result = std::variant<std::string, std::string>;
+  // Windows refuses to open a directory as "Permission denied", which misleads.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return result(std::in_place_index<1>, std::strerror(EISDIR));
   FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return std::nullopt;
+  if (!file) return result(std::in_place_index<1>, std::strerror(errno));
   std::string text;
   char buffer[65536];
   for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
-  const bool failed = std::ferror(file);
+  const int failure = std::ferror(file) ? errno : 0;
   std::fclose(file);
-  if (failed) return std::nullopt;
-  return text;
+  if (failure) return result(std::in_place_index<1>, std::strerror(failure));
+  return result(std::in_place_index<0>, std::move(text));
 }
 
 // The answer of one identity operation.
@@ -385,7 +430,8 @@ struct published_service {
   service_ref instance;
 };
 
-enum exit_status { done = 0, component_failed = 1, bad_input = 2, interrupted = 3 };
+// An interrupt is how a session is meant to end early: it ends in order, with success.
+enum exit_status { done = cli::exit_success, component_failed = cli::exit_failure, bad_input = cli::exit_usage };
 
 // One session with the loaded module: entry, start, playback, quit. The
 // module stays loaded until the caller frees it, after every reference into
@@ -473,7 +519,7 @@ exit_status run_component(HMODULE module, const playlist::parsed& list, const op
   lifecycle->quit();
   services.clear();
 
-  exit_status status = finished ? done : interrupted;
+  exit_status status = done;
   auto check_kept = [&status](std::int32_t kept, const char* what) {
     if (kept == 0) return;
     complain("the component kept " + std::to_string(kept) + " reference(s) to " + what);
@@ -488,21 +534,25 @@ exit_status run_component(HMODULE module, const playlist::parsed& list, const op
 }  // namespace
 
 int main() {
+  // Wide from the system, so that any file name survives; UTF-8 for parsing.
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  const std::optional<options> chosen = argv ? read_options(argc, argv) : std::nullopt;
+  std::vector<std::string> arguments;
+  for (int i = 1; argv && i < argc; ++i) arguments.push_back(utf8(argv[i]));
   if (argv) LocalFree(argv);
-  if (!chosen) return bad_input;
+  auto read = read_options(std::move(arguments));
+  if (const int* status = std::get_if<int>(&read)) return *status;
+  const options* chosen = &std::get<options>(read);
 
   const std::string playlist_name = utf8(chosen->playlist);
-  const std::optional<std::string> text = read_file(chosen->playlist);
-  if (!text) {
-    complain("cannot read " + playlist_name);
+  const auto text = read_file(chosen->playlist);
+  if (text.index() == 1) {
+    complain("cannot read " + playlist_name + ": " + std::get<1>(text));
     return bad_input;
   }
   playlist::parsed list;
   try {
-    list = playlist::parse(*text, playlist_name);
+    list = playlist::parse(std::get<0>(text), playlist_name);
   } catch (const playlist::error& fault) {
     complain(fault.what());
     return bad_input;
@@ -526,7 +576,7 @@ int main() {
   const HMODULE module = LoadLibraryW(component.c_str());
   exit_status status = component_failed;
   if (!module) {
-    complain("cannot load " + utf8(component) + " (error " + std::to_string(GetLastError()) + ")");
+    complain("cannot load " + utf8(component) + ": " + system_message(GetLastError(), L"the module"));
   } else {
     // Registered after the module's own handlers, so it is asked first: an
     // interrupt ends playback in order instead of ending the process.

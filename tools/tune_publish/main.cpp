@@ -4,8 +4,7 @@
 // account's tune node, at most once a second and always ending on the latest
 // state; reconnects with backoff when the connection drops. On end of input,
 // SIGINT or SIGTERM it publishes the empty tune, closes the stream and exits 0.
-// Exit status: 0; 2 bad usage; 3 authentication failed; 4 certificate
-// verification failed; 5 server unreachable at the first connection.
+// The command line, its output and its exit statuses are told by --help.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -27,6 +26,7 @@
 #include <string_view>
 #include <variant>
 
+#include "tools/cli/command_line.h"
 #include "tools/reader/output.h"
 #include "tools/tune_publish/publish_pacer.h"
 #include "tools/tune_publish/state_line.h"
@@ -38,12 +38,39 @@ using namespace std::chrono_literals;
 using tune_publish::steady_clock;
 
 constexpr char program[] = "vek-tune-publish";
-constexpr char usage_text[] =
-    "usage: vek-tune-publish --jid USER@DOMAIN [--password-file FILE] [--server HOST[:PORT]]\n"
-    "                        [--ca-file PEM] [--verbose]\n"
-    "Publishes the reader's JSON lines on standard input as an XMPP User Tune.\n"
-    "The password is the first line of FILE, or else $VEK_XMPP_PASSWORD.\n";
-constexpr int exit_usage = 2, exit_credentials = 3, exit_certificate = 4, exit_unreachable = 5;
+constexpr char synopsis[] =
+    "vek-tune-publish --jid USER@DOMAIN [--password-file FILE] [--server HOST[:PORT]]\n"
+    "                        [--ca-file PEM] [--verbose] < JSON-LINES";
+constexpr char description[] =
+    "Publishes what the player plays as the XMPP User Tune (XEP-0118, over PEP) of\n"
+    "the account USER@DOMAIN, read from the JSON lines of vek-ipc-read.exe --watch\n"
+    "(or vek-ipc-decode) on standard input.";
+constexpr char footer[] =
+    "Input: the reader's JSON lines, one state per line, not its --tune output:\n"
+    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],...],\"length\":215}\n"
+    "  {\"state\":\"stopped\"}  {\"state\":\"none\"}  {\"state\":\"absent\"}\n"
+    "A malformed line is reported on standard error and skipped.\n"
+    "\n"
+    "It publishes each change as the current item of the account's tune node: the\n"
+    "payload vek-ipc-read --tune would print (the empty <tune/> when stopped, when\n"
+    "nothing has played or without a player), at most once a second and always\n"
+    "ending on the latest state. A dropped connection is retried after 1, 2, 4, ...\n"
+    "up to 60 s. End of input, SIGINT or SIGTERM: it publishes the empty tune,\n"
+    "closes the stream and exits 0.\n"
+    "\n"
+    "The password is the first line of FILE (keep it readable only by you), or else\n"
+    "$VEK_XMPP_PASSWORD; never an argument. STARTTLS is required and the server's\n"
+    "certificate is always verified for the JID's domain, against the system's\n"
+    "trust anchors and the PEM file's. --server connects to HOST (a name, an IPv4\n"
+    "address or a bracketed IPv6 address) instead of the JID's domain.\n"
+    "\n"
+    "Messages go to standard error; --verbose adds each connection and each\n"
+    "publish, with the time: \"vek-tune-publish: 12:00:01 published <tune ...\".\n"
+    "Exit status: 0 the input ended or a signal came; 1 runtime failure; 2 usage\n"
+    "error, or the password or CA file cannot be used; 3 authentication failed;\n"
+    "4 certificate verification failed; 5 the server was unreachable at the first\n"
+    "connection (later losses are retried).\n";
+constexpr int exit_credentials = 3, exit_certificate = 4, exit_unreachable = 5;
 constexpr std::size_t longest_line = 16 << 20;
 // How long the end may take: the last publish answered, the stream closed.
 constexpr steady_clock::duration closing_time = 5s;
@@ -84,7 +111,16 @@ void parse_server(std::string_view text, tune_publish::link_settings& link) {
   if (!port.empty()) link.port = static_cast<unsigned short>(std::stoul(std::string(port)));
 }
 
+// A directory opens as a stream that reads nothing, which would be
+// reported as an empty or faulty file.
+void refuse_directory(const std::string& file, const std::string& what) {
+  struct stat info {};
+  if (stat(file.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    throw usage_error{"cannot read the " + what + " " + file + ": " + std::strerror(EISDIR)};
+}
+
 std::string read_password(const std::string& file) {
+  refuse_directory(file, "password file");
   std::ifstream in(file, std::ios::binary);
   if (!in) throw usage_error{"cannot read the password file " + file + ": " + std::strerror(errno)};
   std::string password;
@@ -99,6 +135,7 @@ std::string read_password(const std::string& file) {
 
 // The TLS library would only report, once connected, that TLS is unavailable.
 void check_ca_file(const std::string& file) {
+  refuse_directory(file, "CA file");
   std::ifstream in(file, std::ios::binary);
   if (!in) throw usage_error{"cannot read the CA file " + file + ": " + std::strerror(errno)};
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -106,46 +143,54 @@ void check_ca_file(const std::string& file) {
     throw usage_error{"the CA file " + file + " holds no PEM certificate"};
 }
 
-options parse_options(int argc, char** argv) {
+// The options, or the status to exit with once help, the version or a usage
+// error has been printed.
+std::variant<options, int> parse_options(int argc, char** argv) {
+  CLI::App app{"", program};
   options parsed;
-  std::optional<std::string> password_file;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) throw usage_error{std::string(arg) + " needs a value"};
-      return argv[++i];
-    };
-    if (arg == "--jid") {
-      parsed.link.jid = value();
-    } else if (arg == "--password-file") {
-      password_file = value();
-    } else if (arg == "--server") {
-      parse_server(value(), parsed.link);
-    } else if (arg == "--ca-file") {
-      parsed.link.ca_file = value();
-    } else if (arg == "--verbose") {
-      parsed.verbose = true;
-    } else if (arg == "--help" || arg == "-h") {
-      std::fputs(usage_text, stdout);
-      std::exit(0);
-    } else if (arg == "--password") {
-      throw usage_error{"a password is never taken from the command line: use --password-file or VEK_XMPP_PASSWORD"};
+  std::string password_file, server;
+  // Refused before anything else is looked at, whether a value follows or
+  // not. Hidden; declared first, as CLI11 would otherwise end the option list
+  // with the blank line of its empty group.
+  app.add_option(
+         "--password",
+         [](const CLI::results_t&) -> bool {
+           throw CLI::ValidationError(
+               "a password is never taken from the command line: use --password-file or VEK_XMPP_PASSWORD");
+         },
+         "")
+      ->expected(0, 1)
+      ->group("");
+  app.add_option("--jid", parsed.link.jid, "the account to publish for (a /resource may follow)")
+      ->type_name("USER@DOMAIN")
+      ->required();
+  auto* password_option =
+      app.add_option("--password-file", password_file, "the file whose first line is the password")->type_name("FILE");
+  auto* server_option =
+      app.add_option("--server", server, "connect to HOST (default port 5222) instead of the\nJID's domain")
+          ->type_name("HOST[:PORT]");
+  app.add_option("--ca-file", parsed.link.ca_file, "also trust the certificates in this PEM file")->type_name("PEM");
+  app.add_flag("--verbose", parsed.verbose, "report each connection and each publish, with the time");
+  cli::follow_convention(app, synopsis, description, footer);
+  if (const auto status = cli::parse(app, argc, argv)) return *status;
+
+  try {
+    if (server_option->count() > 0) parse_server(server, parsed.link);
+    const auto at = parsed.link.jid.find('@');
+    if (parsed.link.jid.empty()) throw usage_error{"--jid is required"};
+    if (at == 0 || at == std::string::npos || at + 1 == parsed.link.jid.size() || parsed.link.jid[at + 1] == '/')
+      throw usage_error{"--jid must have the form user@domain, not " + parsed.link.jid};
+    if (password_option->count() > 0) {
+      parsed.link.password = read_password(password_file);
+    } else if (const char* env = std::getenv("VEK_XMPP_PASSWORD"); env && *env) {
+      parsed.link.password = env;
     } else {
-      throw usage_error{"unknown argument " + std::string(arg)};
+      throw usage_error{"no password: give --password-file FILE or set VEK_XMPP_PASSWORD"};
     }
+    if (!parsed.link.ca_file.empty()) check_ca_file(parsed.link.ca_file);
+  } catch (const usage_error& error) {
+    return cli::usage_error(app, error.text);
   }
-  const auto at = parsed.link.jid.find('@');
-  if (parsed.link.jid.empty()) throw usage_error{"--jid is required"};
-  if (at == 0 || at == std::string::npos || at + 1 == parsed.link.jid.size() || parsed.link.jid[at + 1] == '/')
-    throw usage_error{"--jid must have the form user@domain, not " + parsed.link.jid};
-  if (password_file) {
-    parsed.link.password = read_password(*password_file);
-  } else if (const char* env = std::getenv("VEK_XMPP_PASSWORD"); env && *env) {
-    parsed.link.password = env;
-  } else {
-    throw usage_error{"no password: give --password-file FILE or set VEK_XMPP_PASSWORD"};
-  }
-  if (!parsed.link.ca_file.empty()) check_ca_file(parsed.link.ca_file);
   return parsed;
 }
 
@@ -219,7 +264,7 @@ int run(const options& opts) {
   const int signal_fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
   if (signal_fd < 0) {
     say(std::string("cannot watch for signals: ") + std::strerror(errno));
-    return 1;
+    return cli::exit_failure;
   }
   fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
 
@@ -290,7 +335,7 @@ int run(const options& opts) {
       }
       if (finishing) {
         say("not connected: the empty tune was not published");
-        return 0;
+        return cli::exit_success;
       }
       const auto delay = backoff.next();
       say("reconnecting in " + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(delay).count()) + " s");
@@ -300,7 +345,7 @@ int run(const options& opts) {
     if (state == tune_publish::link_state::down && reconnect_at != never) {
       if (finishing) {
         say("not connected: the empty tune was not published");
-        return 0;
+        return cli::exit_success;
       }
       if (now >= reconnect_at) {
         start_attempt(now);
@@ -347,13 +392,11 @@ int run(const options& opts) {
 
 int main(int argc, char** argv) {
   try {
-    return run(parse_options(argc, argv));
-  } catch (const usage_error& error) {
-    say(error.text);
-    std::fputs(usage_text, stderr);
-    return exit_usage;
+    auto parsed = parse_options(argc, argv);
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    return run(std::get<options>(parsed));
   } catch (const std::exception& error) {
     say(std::string("failed: ") + error.what());
-    return 1;
+    return cli::exit_failure;
   }
 }
