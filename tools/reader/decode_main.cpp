@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   cli::follow_convention(app, "vek-ipc-decode [--tune | --text] < TITLES",
                          "Decodes the player's window titles, one per line on standard input (as\n"
                          "vek-ipc-read.exe sees them), and prints what each one says.",
-                         std::string(output_help) + reader::text_help + status_help);
+                         std::string(output_help) + reader::text_help(false) + status_help);
   if (const auto status = cli::parse(app, argc, argv)) return *status;
   const auto format = tune   ? reader::output_format::tune
                       : text ? reader::output_format::text

@@ -209,19 +209,21 @@ std::string readable_length(std::string_view length) {
 
 }  // namespace
 
-const char text_help[] =
-    "--text prints one line per state for a person checking the set-up, in UTF-8\n"
-    "(in Unicode when standard output is a Windows console), e.g.:\n"
-    "  U+25B6 Band U+2014 Song (3:35)   playing (or paused)\n"
-    "  U+25A0 stopped\n"
-    "  nothing played yet\n"
-    "  player not running               (vek-ipc-read only)\n"
-    "  The artist is the first tag named artist, else album artist (names in any\n"
-    "  letter case; an empty first tag counts as none); without one the line\n"
-    "  shows the title alone. The title is the first title tag, else the album,\n"
-    "  else the uri, else \"untitled track\". The length shows as M:SS or H:MM:SS,\n"
-    "  and not at all when it is 0 (a stream). Line breaks and tabs in a tag\n"
-    "  show as spaces, other control characters and invalid UTF-8 as U+FFFD.\n";
+std::string text_help(bool with_absent) {
+  return std::string(
+             "--text prints one line per state for a person checking the set-up, in UTF-8\n"
+             "(in Unicode when standard output is a Windows console), e.g.:\n"
+             "  U+25B6 Band U+2014 Song (3:35)   playing (or paused)\n"
+             "  U+25A0 stopped\n"
+             "  nothing played yet\n") +
+         (with_absent ? "  player not running\n" : "") +
+         "  The artist is the first tag named artist, else album artist (names in any\n"
+         "  letter case; an empty first tag counts as none); without one the line\n"
+         "  shows the title alone. The title is the first title tag, else the album,\n"
+         "  else the uri, else \"untitled track\". The length shows as M:SS or H:MM:SS,\n"
+         "  and not at all when it is 0 (a stream). Line breaks and tabs in a tag\n"
+         "  show as spaces, other control characters and invalid UTF-8 as U+FFFD.\n";
+}
 
 std::string text_line(const now_playing& state) {
   switch (state.state) {

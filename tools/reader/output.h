@@ -33,8 +33,9 @@ std::string tune_payload(const now_playing& state);
 std::string text_line(const now_playing& state);
 
 // The --text part of a program's help: what the lines look like and how they
-// are made. ASCII, so that help reads right on every console code page.
-extern const char text_help[];
+// are made, "player not running" included where the program can see that.
+// ASCII, so that help reads right on every console code page.
+std::string text_help(bool with_absent);
 
 std::string render(const now_playing& state, output_format format);
 
