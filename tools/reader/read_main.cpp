@@ -151,7 +151,10 @@ int main() {
                          "VEK IPC component) and prints it: once, or with --watch at every change.",
                          std::string(output_help) + reader::text_help(true) + status_help);
   const std::optional<std::vector<std::string>> arguments = utf8_arguments();
-  if (!arguments) return cli::usage_error(app, "cannot read the command line");
+  if (!arguments) {  // out of memory: nothing the user typed is at fault
+    std::fputs("vek-ipc-read: cannot read the command line\n", stderr);
+    return cli::exit_failure;
+  }
   if (const auto status = cli::parse(app, *arguments)) return *status;
   const auto format = tune   ? reader::output_format::tune
                       : text ? reader::output_format::text
