@@ -87,6 +87,59 @@ loaded VEK IPC 0.3.0 (foo_vek_ipc.dll)
 EOF
 tail -n +2 said_lines | diff expected - || fail "the player told another story"
 
+# A --text reader writing into a pipe: the UTF-8 lines for people, in order,
+# with Icelandic, Japanese and Cyrillic tags; Ctrl+C then ends it with status 0.
+cat >text.playlist <<'EOF'
+wait 1s
+track
+title = Hoppípolla
+artist = Sigur Rós
+length = 268.4
+play 1s
+track
+title = 夜に駆ける
+artist = YOASOBI
+length = 3725
+play 1s
+track
+title = Радио Маяк
+play 1s
+update artist = Кино
+update title = Группа крови
+play 1s
+track
+album = Takk...
+play 1s
+stop
+wait 1s
+EOF
+mkfifo text.pipe || fail "cannot make a pipe"
+: >watched
+cat text.pipe >watched &
+"$runner" "$reader" --watch --text >text.pipe 2>&1 &
+watch=$!
+wait_for watched 'player not running' || fail "the text reader did not start" watched
+expect 0 --step-ms 250 --component "$work/foo_vek_ipc.dll" text.playlist
+wait_for watched 'player not running' || fail "the window stayed" watched
+kill -INT $watch
+wait $watch
+status=$? watch=
+wait
+rm text.pipe  # the heap check below reads every file here
+cat >expected <<'EOF'
+player not running
+nothing played yet
+▶ Sigur Rós — Hoppípolla (4:28)
+▶ YOASOBI — 夜に駆ける (1:02:05)
+▶ Радио Маяк
+▶ Кино — Группа крови
+▶ Takk...
+■ stopped
+player not running
+EOF
+tr -d '\r' <watched | diff expected - || fail "the text reader printed other lines" watched
+[ $status -eq 0 ] || fail "Ctrl+C ended the text reader with $status" watched
+
 # A faulty playlist is refused before anything is loaded; so is a faulty command line.
 printf 'track\npause\ntrack\n' >bad.playlist
 expect 2 bad.playlist

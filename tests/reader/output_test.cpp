@@ -69,4 +69,40 @@ TEST(reader_output, tune_gives_known_fields_in_element_order_escaped) {
   }
 }
 
+TEST(reader_output, text_reads_for_people_and_keeps_the_terminal_safe) {
+  struct {
+    reader::now_playing state;
+    std::string line;
+  } const cases[] = {
+      {{player_state::absent, {}, {}}, "player not running"},
+      {{player_state::none, {}, {}}, "nothing played yet"},
+      {{player_state::stopped, {}, {}}, "\u25A0 stopped"},
+      {playing({{"Title", "Hopp\xC3\xADpolla"}, {"ARTIST", "Sigur R\xC3\xB3s"}, {"artist", "J\xC3\xB3nsi"}}, "268"),
+       "\u25B6 Sigur R\xC3\xB3s \u2014 Hopp\xC3\xADpolla (4:28)"},
+      // Lengths: m:ss, h:mm:ss, left out when 0, negative or beyond 64 bits.
+      {playing({{"title", "t"}}, "59"), "\u25B6 t (0:59)"},
+      {playing({{"title", "t"}}, "3600"), "\u25B6 t (1:00:00)"},
+      {playing({{"title", "t"}}, "360005"), "\u25B6 t (100:00:05)"},
+      {playing({{"title", "t"}}, "0"), "\u25B6 t"},
+      {playing({{"title", "t"}}, "-5"), "\u25B6 t"},
+      {playing({{"title", "t"}}, "18446744073709551616"), "\u25B6 t"},
+      // Stand-ins: album artist, then album, uri; an empty first tag counts as none.
+      {playing({{"artist", ""}, {"artist", "second"}, {"Album Artist", "Various"}, {"album", "Disc"}}, "0"),
+       "\u25B6 Various \u2014 Disc"},
+      {playing({{"title", ""}, {"uri", "http://radio.example/live"}}, "0"), "\u25B6 http://radio.example/live"},
+      {playing({{"artist", "Band"}, {"genre", "Rock"}}, "61"), "\u25B6 Band \u2014 untitled track (1:01)"},
+      {playing({}, "0"), "\u25B6 untitled track"},
+      // Breaks and tabs become spaces; ESC, DEL, C1 controls and bad UTF-8 become U+FFFD.
+      {playing({{"title",
+                 "a\tb\r\nc\xE2\x80\xA8"
+                 "d"},
+                {"artist",
+                 "\x1B[31mred\x7F\xC2\x9B"
+                 "2J\xFF"}},
+               "0"),
+       "\u25B6 \uFFFD[31mred\uFFFD\uFFFD2J\uFFFD \u2014 a b  c d"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(reader::render(c.state, reader::output_format::text), c.line);
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -157,7 +158,97 @@ std::optional<long> whole_number_within(std::string_view text, long low, long hi
   return number;
 }
 
+// --- text ---
+
+// The text as it may reach a terminal: line breaks and tabs as spaces (a line
+// stays one line), every other control character, C1 included, and every
+// ill-formed subsequence as U+FFFD, so no escape sequence gets through.
+void append_readable(std::string& out, std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    const code_point c = next_code_point(text, pos);
+    pos += c.size;
+    if ((c.value >= 0x9 && c.value <= 0xD) || c.value == 0x2028 || c.value == 0x2029) {
+      out += ' ';
+    } else if (c.value < 0x20 || (c.value >= 0x7F && c.value <= 0x9F)) {
+      append_utf8(out, replacement_character);
+    } else {
+      append_utf8(out, c.value);
+    }
+  }
+}
+
+// The first field of the first of `names` whose first field is not empty.
+const std::string* first_set(const now_playing& state, std::initializer_list<std::string_view> names) {
+  for (const std::string_view name : names) {
+    const std::string* value = first_field(state, name);
+    if (value && !value->empty()) return value;
+  }
+  return nullptr;
+}
+
+// "3:35" or "1:02:05"; empty for 0, a negative length or one beyond 64 bits.
+std::string readable_length(std::string_view length) {
+  std::uint64_t seconds;
+  const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), seconds);
+  if (error != std::errc{} || end != length.data() + length.size() || seconds == 0) return {};
+  std::string text;
+  auto two_digits = [&text](std::uint64_t n) {
+    text += static_cast<char>('0' + n / 10);
+    text += static_cast<char>('0' + n % 10);
+  };
+  if (seconds >= 3600) {
+    text += std::to_string(seconds / 3600) + ':';
+    two_digits(seconds / 60 % 60);
+  } else {
+    text += std::to_string(seconds / 60);
+  }
+  text += ':';
+  two_digits(seconds % 60);
+  return text;
+}
+
 }  // namespace
+
+std::string text_help(bool with_absent) {
+  return std::string(
+             "--text prints one line per state for a person checking the set-up, in UTF-8\n"
+             "(in Unicode when standard output is a Windows console), e.g.:\n"
+             "  U+25B6 Band U+2014 Song (3:35)   playing (or paused)\n"
+             "  U+25A0 stopped\n"
+             "  nothing played yet\n") +
+         (with_absent ? "  player not running\n" : "") +
+         "  The artist is the first tag named artist, else album artist (names in any\n"
+         "  letter case; an empty first tag counts as none); without one the line\n"
+         "  shows the title alone. The title is the first title tag, else the album,\n"
+         "  else the uri, else \"untitled track\". The length shows as M:SS or H:MM:SS,\n"
+         "  and not at all when it is 0 (a stream). Line breaks and tabs in a tag\n"
+         "  show as spaces, other control characters and invalid UTF-8 as U+FFFD.\n";
+}
+
+std::string text_line(const now_playing& state) {
+  switch (state.state) {
+    case player_state::absent:
+      return "player not running";
+    case player_state::none:
+      return "nothing played yet";
+    case player_state::stopped:
+      return "\u25A0 stopped";
+    case player_state::playing:
+      break;
+  }
+  std::string line = "\u25B6 ";
+  if (const std::string* artist = first_set(state, {"artist", "album artist"})) {
+    append_readable(line, *artist);
+    line += " \u2014 ";
+  }
+  if (const std::string* title = first_set(state, {"title", "album", "uri"})) {
+    append_readable(line, *title);
+  } else {
+    line += "untitled track";
+  }
+  if (const std::string length = readable_length(state.length); !length.empty()) line += " (" + length + ")";
+  return line;
+}
 
 std::string repair_utf8(std::string_view text) {
   std::string repaired;
@@ -226,7 +317,15 @@ std::string tune_payload(const now_playing& state) {
 }
 
 std::string render(const now_playing& state, output_format format) {
-  return format == output_format::tune ? tune_payload(state) : json_line(state);
+  switch (format) {
+    case output_format::tune:
+      return tune_payload(state);
+    case output_format::text:
+      return text_line(state);
+    case output_format::json:
+      break;
+  }
+  return json_line(state);
 }
 
 }  // namespace reader

@@ -1,7 +1,8 @@
 // What the reader prints for a player state: one line (without the line
-// break) of JSON or an XEP-0118 User Tune payload. Both are pure ASCII for any
-// field bytes, so they survive every console code page and pipe: invalid UTF-8
-// becomes U+FFFD and everything outside printable ASCII is escaped.
+// break) of JSON, an XEP-0118 User Tune payload, or readable text. JSON and
+// the payload are pure ASCII for any field bytes, so they survive every
+// console code page and pipe: invalid UTF-8 becomes U+FFFD and everything
+// outside printable ASCII is escaped. The text is UTF-8 for people to read.
 #pragma once
 
 #include <string>
@@ -11,7 +12,7 @@
 
 namespace reader {
 
-enum class output_format { json, tune };
+enum class output_format { json, tune, text };
 
 // {"state":"playing","fields":[["title","Song"],...],"length":215}, or
 // {"state":"stopped"}, {"state":"none"}, {"state":"absent"}. The length is an
@@ -25,6 +26,16 @@ std::string json_line(const now_playing& state);
 // rating, where the value fits the element (1..65535 seconds, 1..10). Any other
 // state, or no element to give, yields the empty <tune .../>.
 std::string tune_payload(const now_playing& state);
+
+// One line for a person checking the set-up, in valid UTF-8 without control
+// characters: "\u25B6 Band \u2014 Song (3:35)", "\u25A0 stopped",
+// "nothing played yet" or "player not running"; `text_help` gives the rules.
+std::string text_line(const now_playing& state);
+
+// The --text part of a program's help: what the lines look like and how they
+// are made, "player not running" included where the program can see that.
+// ASCII, so that help reads right on every console code page.
+std::string text_help(bool with_absent);
 
 std::string render(const now_playing& state, output_format format);
 

@@ -1,22 +1,26 @@
 // vek-ipc-read: prints what the player publishes in the title of its
-// message-only window, as one JSON line or with --tune one tune payload.
-// With --watch it polls until interrupted and prints a line whenever the
-// printed state changes, the window appearing and disappearing included
-// ("absent" when there is no window). An undecodable title is reported on
-// standard error and leaves the last printed state standing.
-// Exit status: 0; 1 when a single read finds an undecodable title or standard
-// output fails; 2 for bad usage.
+// message-only window, as one JSON line, with --tune one tune payload, or with
+// --text one readable line. With --watch it polls until interrupted and prints
+// a line whenever the printed line changes, the window appearing and
+// disappearing included ("absent" when there is no window). An undecodable
+// title is reported on standard error and leaves the last printed state
+// standing. Exit status: 0; 1 when a single read finds an undecodable title or
+// standard output fails; 2 for bad usage.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
+#include "tools/cli/command_line.h"
 #include "tools/reader/output.h"
 
 namespace {
@@ -58,28 +62,106 @@ class title_reader {
   std::string buffer_ = std::string(4096, '\0');
 };
 
-bool print_line(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  return std::fflush(stdout) == 0 && !std::ferror(stdout);
+constexpr char output_help[] =
+    "Output, one line per state (with --watch, one more at every change):\n"
+    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],[\"artist\",\"Band\"]],\"length\":215}\n"
+    "                        a track is playing (or paused): its tags as [name, value]\n"
+    "                        in the player's order, and its length in whole seconds\n"
+    "                        (0: unknown, as for a stream)\n"
+    "  {\"state\":\"stopped\"}   playback was stopped\n"
+    "  {\"state\":\"none\"}      the player runs but nothing has played yet\n"
+    "  {\"state\":\"absent\"}    the player is not running\n"
+    "  JSON is pure ASCII; invalid UTF-8 in a tag becomes U+FFFD. vek-tune-publish\n"
+    "  reads these lines: vek-ipc-read --watch | vek-tune-publish ...\n"
+    "--tune prints the XEP-0118 <tune/> payload instead (the empty <tune/> when\n"
+    "  nothing plays). It is NOT the input of vek-tune-publish, which reads the\n"
+    "  JSON lines.\n";
+
+constexpr char status_help[] =
+    "An undecodable title prints nothing and is reported on standard error as\n"
+    "  vek-ipc-read: undecodable title: entry E, byte B: what is wrong\n"
+    "and the last printed state stands; a watch goes on.\n"
+    "Exit status: 0 done, also a watch ended by Ctrl+C; 1 a single read found an\n"
+    "undecodable title, or the output failed; 2 usage error.\n";
+
+// The arguments after the program name, in UTF-8 whatever the code page.
+std::optional<std::vector<std::string>> utf8_arguments() {
+  int count = 0;
+  wchar_t** const wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return std::nullopt;
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(size > 0 ? size : 1, '\0');
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
+    argument.pop_back();  // the terminating zero
+    arguments.push_back(std::move(argument));
+  }
+  LocalFree(wide);
+  return arguments;
 }
+
+// Writes whole lines to standard output: UTF-16 through WriteConsoleW when it
+// is a console, which shows every character whatever the console's code page;
+// otherwise the UTF-8 bytes (line ends as the C runtime writes them: CR LF).
+class line_writer {
+ public:
+  explicit line_writer(bool unicode_console) {
+    DWORD mode;
+    console_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!unicode_console || !console_ || console_ == INVALID_HANDLE_VALUE || !GetConsoleMode(console_, &mode)) {
+      console_ = nullptr;
+    }
+  }
+
+  bool write(const std::string& line) {
+    if (!console_) {
+      std::fputs(line.c_str(), stdout);
+      std::fputc('\n', stdout);
+      return std::fflush(stdout) == 0 && !std::ferror(stdout);
+    }
+    // The line is valid UTF-8 (the output code makes it so), so this loses nothing.
+    const int size = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
+    std::wstring wide(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(), size);
+    wide += L"\r\n";
+    for (std::size_t done = 0; done < wide.size();) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 16384));
+      if (!WriteConsoleW(console_, wide.data() + done, chunk, &written, nullptr) || written == 0) return false;
+      done += written;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE console_;
+};
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  auto format = reader::output_format::json;
-  bool watch = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--tune") == 0) {
-      format = reader::output_format::tune;
-    } else if (std::strcmp(argv[i], "--watch") == 0) {
-      watch = true;
-    } else {
-      std::fprintf(stderr, "usage: vek-ipc-read [--tune] [--watch]\n");
-      return 2;
-    }
+int main() {
+  CLI::App app{"", "vek-ipc-read"};
+  bool watch = false, tune = false, text = false;
+  app.add_flag("--watch", watch, "keep reading until Ctrl+C; print a line at every change");
+  auto* tune_flag = app.add_flag("--tune", tune, "print the XEP-0118 User Tune payload instead of JSON");
+  app.add_flag("--text", text, "print a readable line instead of JSON")->excludes(tune_flag);
+  cli::follow_convention(app, "vek-ipc-read [--watch] [--tune | --text]",
+                         "Reads what the player publishes (in the title of the hidden window of the\n"
+                         "VEK IPC component) and prints it: once, or with --watch at every change.",
+                         std::string(output_help) + reader::text_help(true) + status_help);
+  const std::optional<std::vector<std::string>> arguments = utf8_arguments();
+  if (!arguments) {  // out of memory: nothing the user typed is at fault
+    std::fputs("vek-ipc-read: cannot read the command line\n", stderr);
+    return cli::exit_failure;
   }
+  if (const auto status = cli::parse(app, *arguments)) return *status;
+  const auto format = tune   ? reader::output_format::tune
+                      : text ? reader::output_format::text
+                             : reader::output_format::json;
   SetConsoleCtrlHandler(on_console_event, TRUE);
+  // JSON and the payload are ASCII: the console's code page shows them as they are.
+  line_writer output(format == reader::output_format::text);
 
   title_reader player_window;
   std::optional<std::string> last_title;  // nothing: no window
@@ -94,14 +176,14 @@ int main(int argc, char** argv) {
       if (const auto* error = std::get_if<reader::decode_error>(&decoded)) {
         std::fprintf(stderr, "vek-ipc-read: undecodable title: %s\n", reader::describe(*error).c_str());
         std::fflush(stderr);
-        status = 1;
+        status = cli::exit_failure;
       } else if (std::string line = reader::render(std::get<reader::now_playing>(decoded), format); line != last_line) {
-        if (!print_line(line)) return 1;
+        if (!output.write(line)) return cli::exit_failure;
         last_line = std::move(line);
       }
     }
     if (!watch) return status;
     Sleep(poll_interval_ms);
   }
-  return 0;
+  return cli::exit_success;
 }
