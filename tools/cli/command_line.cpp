@@ -17,6 +17,14 @@ class convention_formatter : public CLI::Formatter {
 
   std::string make_usage(const CLI::App*, std::string) const override { return "usage: " + synopsis_ + "\n"; }
 
+  // The value's name only: the synopsis already shows what is required and
+  // what excludes what, and CLI11's own marks would push the text aside.
+  std::string make_option_opts(const CLI::Option* option) const override {
+    if (!option->get_option_text().empty()) return " " + option->get_option_text();
+    if (option->get_type_size() == 0 || option->get_type_name().empty()) return {};
+    return " " + get_label(option->get_type_name());
+  }
+
   std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
     std::ostringstream out;
     out << make_usage(app, name) << '\n' << make_description(app) << make_positionals(app) << make_groups(app, mode);
