@@ -52,7 +52,7 @@ done
 if [ -n "$playlist" ]; then
   # Named from the caller's directory; the demo runs from the project's.
   [ -e "$playlist" ] || { echo "demo.sh: no such playlist: $playlist" >&2; exit 2; }
-  [ -f "$playlist" ] && [ -r "$playlist" ] ||
+  { [ -f "$playlist" ] && [ -r "$playlist" ]; } ||
     { echo "demo.sh: cannot read the playlist $playlist: not a readable file" >&2; exit 2; }
   playlist=$(realpath -- "$playlist")
 fi
@@ -124,16 +124,16 @@ sleep 2
 
 status=0
 "$run" "$bin/vek-player.exe" "$playlist" 2>&1 | sed -u 's/^/[player] /' || status=${PIPESTATUS[0]}
-[ $status -eq 0 ] || echo "==> vek-player ended with status $status"
+[ "$status" -eq 0 ] || echo "==> vek-player ended with status $status"
 sleep 2  # let the readers see the window go, and the last tune arrive
 stop_readers
 if ! wait "$publisher"; then
   publisher_status=$?
   echo "==> vek-tune-publish ended with status $publisher_status"
-  [ $status -ne 0 ] || status=1
+  [ "$status" -ne 0 ] || status=1
 fi
 sleep 0.5
 xmpp_cleanup
 trap - EXIT
-[ $status -eq 0 ] || exit $status
+[ "$status" -eq 0 ] || exit "$status"
 echo "==> done; the installable component package is $PWD/build/win32-release/foo_vek_ipc.fb2k-component"

@@ -30,7 +30,7 @@ for arg; do
   esac
 done
 
-cd "$(dirname "$0")"
+cd "$(dirname "$0")" || exit 1
 source scripts/deps.sh
 vek_ensure_deps test || { echo "dependency installation failed"; exit 1; }
 
