@@ -1,27 +1,83 @@
 #!/usr/bin/env bash
 # The main job in one command: installs what is missing, builds the component
 # and its tools for 32-bit Windows, and runs them under Wine. A player
-# stand-in loads foo_vek_ipc.dll and plays a sample playlist while two
+# stand-in loads foo_vek_ipc.dll and plays a playlist (./demo.sh --help) while two
 # readers in other processes watch the window title: one prints each state as
 # JSON, the other feeds vek-tune-publish (built for Linux), which publishes
 # each change as an XMPP User Tune to a private Prosody on 127.0.0.1, where a
 # second account, a contact of the first, prints what it receives.
 set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+usage: ./demo.sh [-h | --help] [PLAYLIST]
+
+Installs what is missing (as root, from Debian's archive), builds the
+component and its programs with the release presets, and runs the whole
+chain: vek-player under Wine plays PLAYLIST through foo_vek_ipc.dll while
+vek-ipc-read, in other processes, watches the window title. One reader prints
+each state as JSON ([json]); the other feeds vek-tune-publish ([xmpp]), which
+publishes each change as an XMPP User Tune to a private Prosody on 127.0.0.1,
+where a contact prints what it receives ([contact sees]).
+
+  PLAYLIST    the playlist vek-player plays (default:
+              tools/player/sample.playlist); the format is described in
+              tools/player/PLAYLIST.md
+  -h, --help  print this help and exit
+
+Its last line names the installable component package it built.
+
+Exit status: 0 the demo ran; 1 an installation, a build or a program failed;
+2 usage: an unknown argument, or a playlist that cannot be read or
+vek-player finds faulty.
+EOF
+}
+playlist=""
+ended_options=0
+for arg; do
+  if [ $ended_options = 0 ]; then
+    case "$arg" in
+      -h | --help) usage; exit 0 ;;
+      --) ended_options=1; continue ;;
+      -?*) echo "demo.sh: unknown argument '$arg'" >&2; usage >&2; exit 2 ;;
+    esac
+  fi
+  if [ -n "$playlist" ]; then
+    echo "demo.sh: unexpected argument '$arg' (one playlist at most)" >&2
+    usage >&2
+    exit 2
+  fi
+  playlist=$arg
+done
+if [ -n "$playlist" ]; then
+  # Named from the caller's directory; the demo runs from the project's.
+  [ -e "$playlist" ] || { echo "demo.sh: no such playlist: $playlist" >&2; exit 2; }
+  { [ -f "$playlist" ] && [ -r "$playlist" ]; } ||
+    { echo "demo.sh: cannot read the playlist $playlist: not a readable file" >&2; exit 2; }
+  playlist=$(realpath -- "$playlist")
+fi
 cd "$(dirname "$0")"
+playlist=${playlist:-tools/player/sample.playlist}
+
 source scripts/deps.sh
-vek_ensure_deps
+vek_ensure_deps run || { echo "dependency installation failed"; exit 1; }
 
-echo "==> building (win32 preset: MinGW-w64 i686, Universal CRT)"
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target foo_vek_ipc vek-player vek-ipc-read package_component | tail -n 1
-echo "==> building the XMPP publisher (native preset)"
-cmake --preset native >/dev/null
-cmake --build --preset native --target vek-tune-publish vek-tune-watch | tail -n 1
+build() {  # preset, description, targets...
+  local preset=$1 log=build/$1.demo-build.log
+  echo "==> building $2 ($preset preset)"
+  mkdir -p build
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target "${@:3}"; } >"$log" 2>&1; then
+    tail -n 30 "$log"
+    echo "==> the $preset build failed (full log: $log)"
+    exit 1
+  fi
+}
+build win32-release "the component and its programs for 32-bit Windows" \
+  foo_vek_ipc vek-player vek-ipc-read package_component
+build linux-release "the XMPP publisher and the test contact for Linux" vek-tune-publish vek-tune-watch
 
-bin=build/win32/bin
+bin=build/win32-release/bin
 run=cmake/wine-run
-playlist=${1:-tools/player/sample.playlist}
-
 # Start Wine once so that the readers and the player share a warm prefix.
 "$run" "$bin/vek-ipc-read.exe" >/dev/null 2>&1 || true
 
@@ -31,7 +87,7 @@ echo "==> starting a private Prosody on 127.0.0.1"
 source tests/xmpp/prosody.sh
 xmpp_setup && xmpp_add_account alice alice-demo && xmpp_add_account bob bob-demo && xmpp_start
 (umask 077 && echo alice-demo >"$xmpp_dir/alice.pass" && echo bob-demo >"$xmpp_dir/bob.pass")
-native=build/native/tools
+native=build/linux-release/tools
 xmpp_args=(--server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca")
 
 readers=()
@@ -66,11 +122,18 @@ echo "==> readers watching the IPC window; player starting on $playlist"
 start_reader "[json]"
 sleep 2
 
-"$run" "$bin/vek-player.exe" "$playlist" 2>&1 | sed -u 's/^/[player] /'
+status=0
+"$run" "$bin/vek-player.exe" "$playlist" 2>&1 | sed -u 's/^/[player] /' || status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] || echo "==> vek-player ended with status $status"
 sleep 2  # let the readers see the window go, and the last tune arrive
 stop_readers
-wait "$publisher" || echo "==> vek-tune-publish ended with status $?"
+if ! wait "$publisher"; then
+  publisher_status=$?
+  echo "==> vek-tune-publish ended with status $publisher_status"
+  [ "$status" -ne 0 ] || status=1
+fi
 sleep 0.5
 xmpp_cleanup
 trap - EXIT
-echo "==> done; the installable component is build/win32/foo_vek_ipc.fb2k-component"
+[ "$status" -eq 0 ] || exit "$status"
+echo "==> done; the installable component package is $PWD/build/win32-release/foo_vek_ipc.fb2k-component"

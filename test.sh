@@ -3,9 +3,36 @@
 # Windows configurations, and runs every test of both; the Windows tests run
 # under Wine. Exits non-zero if anything failed.
 set -uo pipefail
-cd "$(dirname "$0")"
+
+usage() {
+  cat <<'EOF'
+usage: ./test.sh [-h | --help]
+
+Installs what is missing (as root, from Debian's archive; Google Benchmark
+from its Debian source package), builds the Linux preset with sanitizers
+(native-asan) and the 32-bit Windows preset (win32), runs every test of both
+(the Windows ones under Wine), then scripts/test-*.sh: each benchmark briefly
+(native preset) and short fuzzing runs (fuzz preset).
+
+  -h, --help        print this help and exit
+
+Environment:
+  VEK_FUZZ_SECONDS  how long each fuzz target runs (default 20)
+
+Exit status: 0 every test passed; 1 an installation, a build or a test
+failed; 2 usage.
+EOF
+}
+for arg; do
+  case "$arg" in
+    -h | --help) usage; exit 0 ;;
+    *) echo "test.sh: unknown argument '$arg'" >&2; usage >&2; exit 2 ;;
+  esac
+done
+
+cd "$(dirname "$0")" || exit 1
 source scripts/deps.sh
-vek_ensure_deps || { echo "dependency installation failed"; exit 1; }
+vek_ensure_deps test || { echo "dependency installation failed"; exit 1; }
 
 passed=0 failed=0 status=0
 run_preset() {

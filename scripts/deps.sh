@@ -1,48 +1,134 @@
-# Sourced by demo.sh and test.sh: installs whatever of the toolchain is missing
-# on a Debian 12 machine. Idempotent; runs apt-get update at most once.
-vek_packages="cmake ninja-build g++ googletest libbenchmark-dev clang llvm lld libclang-rt-14-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 nlohmann-json3-dev hyperfine libssl-dev
-  prosody libstrophe-dev pkg-config openssl libcli11-dev"
+# shellcheck shell=bash
+# Sourced by demo.sh, test.sh and install.sh: installs what the command being
+# run needs and this Debian 12 machine lacks.
+#
+#   vek_ensure_deps run    build the release presets (linux-release,
+#                          win32-release) and run the demo
+#   vek_ensure_deps test   everything test.sh builds and runs
+#
+# Idempotent: when nothing is missing it installs nothing and runs no
+# apt-get update. Returns non-zero, having said why on stderr, on failure.
+
+# The release presets: the Linux programs (libstrophe through pkg-config,
+# nlohmann-json, CLI11), the MinGW-w64 cross build of the component and its
+# tools, Wine to run them; the demo's private Prosody makes its certificates
+# with openssl, and its contact is built with libstrophe too.
+vek_packages_run="cmake ninja-build g++ pkg-config nlohmann-json3-dev libcli11-dev libstrophe-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 prosody openssl"
+# The tests besides: GoogleTest's sources; clang, lld and llvm-dlltool for the
+# test player in Microsoft's C++ ABI; clang's libFuzzer for the fuzz preset;
+# OpenSSL's headers for the base64 benchmark's yardstick. Google Benchmark
+# itself is built from Debian's source package (below).
+vek_packages_test="$vek_packages_run googletest clang llvm lld libclang-rt-14-dev libssl-dev"
 
 vek_ensure_deps() {
-  local missing="" pkg
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    missing="force-update"
-  fi
-  for pkg in $vek_packages; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing="$missing $pkg"
-  done
-  [ -z "$missing" ] && { vek_ensure_benchmark_source; return; }
-  echo "==> installing:${missing/force-update/}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
+  local packages
+  case "${1:-}" in
+    run) packages=$vek_packages_run ;;
+    test) packages=$vek_packages_test ;;
+    *)
+      echo "vek_ensure_deps: unknown profile '${1:-}' (run or test)" >&2
+      return 2
+      ;;
+  esac
   # shellcheck disable=SC2086
-  apt-get install -y -q --no-install-recommends $vek_packages && vek_ensure_benchmark_source
+  vek_install_packages $packages || return
+  [ "$1" = test ] || return 0
+  vek_ensure_benchmark_source
 }
 
-# Google Benchmark for the 32-bit Windows benchmarks: Debian ships the library
-# for Linux only, so the win32 preset builds Debian's source package of it.
-# Fetched with the machine's own Debian archives as source entries, into a
-# private package list; the system's apt configuration is left as it is.
+vek_install_packages() {
+  local missing=() pkg add_i386=0
+  dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
+  for pkg; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && [ $add_i386 -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]}" >&2
+    [ $add_i386 -eq 0 ] || echo "and the i386 architecture (dpkg --add-architecture i386)" >&2
+    echo "run this as root, or install them: apt-get install --no-install-recommends ${missing[*]}" >&2
+    return 1
+  fi
+  echo "==> installing: ${missing[*]}"
+  [ $add_i386 -eq 0 ] || dpkg --add-architecture i386 || return
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q || { echo "apt-get update failed" >&2; return 1; }
+  apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+    { echo "apt-get install failed: ${missing[*]}" >&2; return 1; }
+}
+
+# Writes into directory $1 the source counterpart of every enabled binary
+# archive apt is configured with, whichever format configures it: one-line
+# entries (derived.list) and deb822 stanzas (derived.sources). Entries that are
+# already deb-src, disabled or on a disc are left out.
+vek_write_source_entries() {
+  local dir=$1 list="" parts="" file
+  eval "$(apt-config shell list Dir::Etc::SourceList/f parts Dir::Etc::SourceParts/d)"
+  for file in "$list" "$parts"*.list; do
+    [ -f "$file" ] || continue
+    # "deb [options] URI suite [components]", perhaps with a comment after it.
+    sed -nE 's/^[[:space:]]*deb[[:space:]]+([^#]*).*/deb-src \1/p' "$file" | grep -v 'cdrom:'
+  done >"$dir/derived.list"
+  for file in "$parts"*.sources; do
+    [ -f "$file" ] || continue
+    awk 'BEGIN { RS = "" }
+      {
+        n = split($0, lines, "\n"); out = ""; binary = 0; enabled = 1
+        for (i = 1; i <= n; i++) {
+          line = lines[i]; key = tolower(line)
+          if (key ~ /^types:/) {
+            if (key ~ /[: \t]deb([ \t]|$)/) binary = 1
+            line = "Types: deb-src"
+          } else if (key ~ /^enabled:[ \t]*(no|false|off|0|disable)[ \t]*$/) {
+            enabled = 0
+          } else if (key ~ /^uris:.*cdrom:/) {
+            enabled = 0
+          }
+          out = out line "\n"
+        }
+        if (binary && enabled) printf "%s\n", out
+      }' "$file"
+  done >"$dir/derived.sources"
+}
+
+# Google Benchmark, built in Release by bench/CMakeLists.txt for both the Linux
+# and the Windows benchmarks from the same sources: Debian's source package
+# (its binary package is a build without NDEBUG, and Linux only). Fetched with
+# the machine's own archives as source entries, into a private package list;
+# the system's apt configuration, lists and caches are left as they are.
 vek_benchmark_source=build/third_party/benchmark
 vek_ensure_benchmark_source() {
   [ -f "$vek_benchmark_source/CMakeLists.txt" ] && return 0
-  echo "==> fetching the source of Google Benchmark for the Windows build"
+  echo "==> fetching the source of Google Benchmark"
   local work status=0
-  work=$(mktemp -d)
-  chmod 755 "$work"  # apt's download user reads it
-  mkdir -p "$work/lists/partial"
-  cat /etc/apt/sources.list.d/*.sources 2>/dev/null | sed -n '/^Types:/s/.*/Types: deb-src/p; /^Types:/!p' >"$work/sources"
-  local apt=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work" -o Dir::State::Lists="$work/lists")
-  mv "$work/sources" "$work/debian.sources"
-  if apt-get "${apt[@]}" update -q >/dev/null && (cd "$work" && apt-get "${apt[@]}" source --download-only benchmark >/dev/null 2>&1); then
-    mkdir -p "$vek_benchmark_source"
-    tar xzf "$work"/benchmark_*.orig.tar.gz -C "$vek_benchmark_source" --strip-components=1 || status=1
+  work=$(mktemp -d) || return
+  chmod 755 "$work" # apt's download user reads it
+  mkdir -p "$work/lists/partial" "$work/parts"
+  vek_write_source_entries "$work"
+  mv "$work/derived.sources" "$work/parts/derived.sources"
+  if [ ! -s "$work/derived.list" ] && [ ! -s "$work/parts/derived.sources" ]; then
+    echo "no enabled 'deb' entry in apt's sources to fetch Google Benchmark's source from" >&2
+    rm -rf "$work"
+    return 1
+  fi
+  local apt=(-o Dir::Etc::SourceList="$work/derived.list" -o Dir::Etc::SourceParts="$work/parts"
+    -o Dir::State::Lists="$work/lists" -o Dir::Cache::pkgcache="$work/pkgcache.bin"
+    -o Dir::Cache::srcpkgcache="$work/srcpkgcache.bin")
+  # An archive without sources only warns here; the download below is what must work.
+  apt-get "${apt[@]}" update -q >"$work/log" 2>&1
+  if (cd "$work" && apt-get "${apt[@]}" source --download-only benchmark) >>"$work/log" 2>&1 &&
+    mkdir -p "$vek_benchmark_source.partial" &&
+    tar xf "$work"/benchmark_*.orig.tar.* -C "$vek_benchmark_source.partial" --strip-components=1 &&
+    [ -f "$vek_benchmark_source.partial/CMakeLists.txt" ]; then
+    # Complete or absent: a half-unpacked tree would count as fetched.
+    rm -rf "$vek_benchmark_source" && mv "$vek_benchmark_source.partial" "$vek_benchmark_source"
   else
+    echo "could not fetch Google Benchmark's source package; apt said:" >&2
+    grep -E '^(E|W):' "$work/log" | tail -n 10 >&2 || tail -n 10 "$work/log" >&2
+    rm -rf "$vek_benchmark_source.partial"
     status=1
   fi
   rm -rf "$work"
   return $status
 }
-

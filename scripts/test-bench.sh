@@ -2,17 +2,37 @@
 # Builds the optimised Linux preset with the benchmarks and runs each once,
 # briefly: a check that they build and run, not a measurement (for figures,
 # run build/native/bench/<name> on an idle machine, and bench_boundary.exe
-# under Wine pinned to one CPU).
+# under Wine pinned to one CPU). Google Benchmark must have been built with
+# NDEBUG: a library that warns its timings may be affected fails the check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset native >/dev/null
 cmake --build --preset native --target bench_strings bench_publishing bench_base64 | tail -n 1
+
+status=0
+run_briefly() {  # name, command...
+  local name=$1 out
+  shift
+  if ! out=$("$@" --benchmark_min_time=0.01 2>&1); then
+    tail -n 20 <<<"$out"
+    echo "$name FAILED"
+    status=1
+  elif grep -q 'Library was built as DEBUG' <<<"$out"; then
+    grep 'Library was built as DEBUG' <<<"$out" | tr -d '\r'
+    echo "$name FAILED: its Google Benchmark was built without NDEBUG; its figures cannot be trusted"
+    status=1
+  else
+    echo "$name ran"
+  fi
+}
 for bench in bench_strings bench_publishing bench_base64; do
-  build/native/bench/$bench --benchmark_min_time=0.01 >/dev/null
-  echo "$bench ran"
+  run_briefly "$bench" "build/native/bench/$bench"
 done
 # The Windows benchmark of the exception bridge, built by the win32 preset.
 if [ -f build/win32/bin/bench_boundary.exe ]; then
-  (cd build/win32/bin && ../../../cmake/wine-run bench_boundary.exe --benchmark_min_time=0.01 >/dev/null 2>&1)
-  echo "bench_boundary ran"
+  cd build/win32/bin
+  run_briefly bench_boundary ../../../cmake/wine-run bench_boundary.exe
+else
+  echo "bench_boundary not built (the win32 preset builds it): not run"
 fi
+exit $status
