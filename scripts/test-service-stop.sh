@@ -220,6 +220,8 @@ scenario() {
   fi
   if [ "$expect" = survives ]; then
     [ "$service_status" -eq 0 ] || fail "$name: the service ended with status $service_status: $(cat "$work/$name.service.log")"
+    # Longer, and systemd would end the wait with SIGKILL to the main process alone, leaving the publisher behind.
+    [ "$stop_seconds" -le 5 ] || fail "$name: the service took ${stop_seconds}s to stop"
     [ "$player_status" = 0 ] || fail "$name: the player did not survive the service's stop (status $player_status)"
     # Wine's processes end by themselves once nothing in the prefix uses them.
     wait_until 20 group_empty || fail "$name: left in the service's group after the player ended: $(group_names)"
