@@ -236,7 +236,15 @@ case "$unit_dir" in
     enable="systemctl --user enable --now vek-tune-publish" ;;
   *) enable="systemctl --user enable --now $unit" ;;  # not where systemd looks: enabling links it
 esac
-have_user_systemd && systemctl --user daemon-reload || true
+if have_user_systemd; then
+  systemctl --user daemon-reload || true
+  # A service already running goes on with what was installed before until restarted.
+  if [ "$(realpath -m -- "$(systemctl --user show -P FragmentPath "$unit_name" 2>/dev/null)" 2>/dev/null)" = "$unit" ] &&
+    systemctl --user is-active --quiet "$unit_name"; then
+    echo "==> restarting the running $unit_name"
+    systemctl --user restart "$unit_name" || echo "$me: restarting $unit_name failed: see journalctl --user -u $unit_name" >&2
+  fi
+fi
 cat <<EOF
 
 Next:
