@@ -101,7 +101,10 @@ uninstall() {
   while IFS= read -r path; do
     [ "$(basename "$path")" = "$unit_name" ] && unit=$path
   done < <(manifest_entries file)
-  if [ -n "$unit" ] && have_user_systemd; then
+  if [ -n "$unit" ] && ! have_user_systemd; then
+    echo "$me: systemctl --user does not answer here; if the service runs in a session, stop it there first:" >&2
+    echo "  systemctl --user disable --now ${unit_name%.service}" >&2
+  elif [ -n "$unit" ]; then
     # Only when systemd's unit of that name is this install's.
     local loaded
     loaded=$(systemctl --user show -P FragmentPath "$unit_name" 2>/dev/null || true)
