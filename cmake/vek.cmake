@@ -58,3 +58,16 @@ function(vek_system_headers target folder probe package)
   add_library(${target} INTERFACE)
   target_include_directories(${target} SYSTEM INTERFACE ${link_root})
 endfunction()
+
+# vek_install_windows(TARGETS <targets...> | FILES <files...>)
+# A shipped Windows file: to share/vek-ipc when installing (component
+# "windows"), and to the Windows release archive (component
+# "windows_archive", which holds them at its root).
+function(vek_install_windows kind)
+  set(runtime)
+  if(kind STREQUAL "TARGETS")
+    set(runtime RUNTIME)
+  endif()
+  install(${kind} ${ARGN} ${runtime} DESTINATION ${VEK_INSTALL_DATA_DIR} COMPONENT windows)
+  install(${kind} ${ARGN} ${runtime} DESTINATION . COMPONENT windows_archive EXCLUDE_FROM_ALL)
+endfunction()

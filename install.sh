@@ -1,0 +1,265 @@
+#!/usr/bin/env bash
+# Builds the release configurations and installs the Linux programs, the
+# Windows files and the vek-tune-publish user service through CMake's install
+# rules; --uninstall removes exactly what an install put there.
+set -euo pipefail
+me=install.sh
+source_dir=$(cd "$(dirname "$0")" && pwd)
+
+usage() {
+  cat <<EOF
+usage: ./install.sh [--prefix DIR]
+       ./install.sh --uninstall [--prefix DIR]
+
+Builds the presets linux-release and win32-release and installs:
+  PREFIX/bin/                  vek-ipc-decode, vek-tune-publish
+  PREFIX/share/vek-ipc/        foo_vek_ipc.fb2k-component, foo_vek_ipc.dll,
+                               vek-ipc-read.exe, vek-player.exe (the player
+                               stand-in) with sample.playlist, and
+                               tune-publish.env.example
+  PREFIX/libexec/vek-ipc/      vek-tune-service, what the user service runs
+  vek-tune-publish.service     in ~/.config/systemd/user/ for the default
+                               prefix, else in PREFIX/lib/systemd/user/
+What was installed is listed in PREFIX/share/vek-ipc/install-manifest.txt.
+Missing Debian packages are installed when run as root; otherwise they are
+named and nothing is done.
+
+Options:
+  --prefix DIR   where to install (default: ~/.local)
+  --uninstall    stop and disable the service, then remove what the install
+                 into DIR put there: never a folder that was there before,
+                 nor your settings in ~/.config/vek-ipc/
+  -h, --help     this help
+
+Exit status: 0 done; 1 failed (build, install, missing packages, nothing to
+uninstall); 2 usage.
+EOF
+}
+
+usage_error() {
+  echo "$me: $*" >&2
+  usage >&2
+  exit 2
+}
+fail() {
+  echo "$me: $*" >&2
+  exit 1
+}
+
+prefix="" uninstall=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -h | --help)
+      usage
+      exit 0
+      ;;
+    --uninstall) uninstall=1 ;;
+    --prefix)
+      [ $# -ge 2 ] && [ -n "$2" ] || usage_error "--prefix needs a folder"
+      prefix=$2
+      shift
+      ;;
+    --prefix=*)
+      prefix=${1#--prefix=}
+      [ -n "$prefix" ] || usage_error "--prefix needs a folder"
+      ;;
+    -*) usage_error "unknown option: $1" ;;
+    *) usage_error "unexpected argument: $1" ;;
+  esac
+  shift
+done
+
+default_prefix=$HOME/.local
+prefix=$(realpath -m -- "${prefix:-$default_prefix}")
+case "$prefix" in
+  *$'\n'*) usage_error "--prefix: a folder name with a line break is not supported" ;;
+esac
+if [ "$prefix" = "$(realpath -m -- "$default_prefix")" ]; then
+  unit_dir=${XDG_CONFIG_HOME:-$HOME/.config}/systemd/user
+else
+  unit_dir=$prefix/lib/systemd/user
+fi
+unit_name=vek-tune-publish.service
+manifest=$prefix/share/vek-ipc/install-manifest.txt
+settings_dir=${XDG_CONFIG_HOME:-$HOME/.config}/vek-ipc
+
+# systemctl --user, when a user manager answers.
+have_user_systemd() {
+  command -v systemctl >/dev/null && systemctl --user show-environment >/dev/null 2>&1
+}
+
+# The manifest's lines: "file PATH" for what was installed, "dir PATH" for a
+# folder the install created.
+manifest_entries() {  # kind
+  [ -f "$manifest" ] || return 0
+  sed -n "s/^$1 //p" "$manifest"
+}
+
+uninstall() {
+  [ -f "$manifest" ] || fail "nothing to uninstall in $prefix: $manifest is missing (installed with another --prefix?)"
+  local path unit=""
+  while IFS= read -r path; do
+    [ "$(basename "$path")" = "$unit_name" ] && unit=$path
+  done < <(manifest_entries file)
+  if [ -n "$unit" ] && ! have_user_systemd; then
+    echo "$me: systemctl --user does not answer here; if the service runs in a session, stop it there first:" >&2
+    echo "  systemctl --user disable --now ${unit_name%.service}" >&2
+  elif [ -n "$unit" ]; then
+    # Only when systemd's unit of that name is this install's.
+    local loaded
+    loaded=$(systemctl --user show -P FragmentPath "$unit_name" 2>/dev/null || true)
+    if [ -n "$loaded" ] && [ "$(realpath -m -- "$loaded")" = "$(realpath -m -- "$unit")" ]; then
+      echo "==> stopping and disabling $unit_name"
+      systemctl --user disable --now "$unit_name" || fail "could not stop $unit_name; nothing was removed"
+    fi
+  fi
+  local removed=0 kept=() files dirs
+  files=$(manifest_entries file)
+  dirs=$(manifest_entries dir | sort -r)
+  while IFS= read -r path; do
+    if [ -n "$path" ] && { [ -e "$path" ] || [ -L "$path" ]; }; then
+      rm -f -- "$path" && removed=$((removed + 1))
+    fi
+  done <<<"$files"
+  rm -f -- "$manifest"
+  # Deepest first; a folder that holds something else now stays.
+  while IFS= read -r path; do
+    [ -n "$path" ] && [ -d "$path" ] || continue
+    rmdir -- "$path" 2>/dev/null || kept+=("$path")
+  done <<<"$dirs"
+  if [ -n "$unit" ] && have_user_systemd; then systemctl --user daemon-reload || true; fi
+  echo "Removed the $removed files installed${unit:+, the user service $unit among them}."
+  [ ${#kept[@]} -eq 0 ] || printf 'Kept, as it holds files of yours: %s\n' "${kept[@]}"
+  [ ! -d "$settings_dir" ] || echo "Your settings in $settings_dir are left as they are."
+}
+
+if [ "$uninstall" -eq 1 ]; then
+  uninstall
+  exit 0
+fi
+
+# What the build and the installed programs need (Debian package names).
+needed_packages="cmake ninja-build g++ pkg-config libstrophe-dev libssl-dev nlohmann-json3-dev libcli11-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386"
+if [ "$(id -u)" -eq 0 ]; then
+  # shellcheck source=scripts/deps.sh
+  (cd "$source_dir" && source scripts/deps.sh && vek_ensure_deps run) || fail "installing the packages failed"
+else
+  missing=()
+  for package in $needed_packages; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "$me: missing Debian packages: ${missing[*]}" >&2
+    echo "Install them, then run $me again:" >&2
+    if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+      echo "  sudo dpkg --add-architecture i386" >&2
+    fi
+    echo "  sudo apt-get update && sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
+cd "$source_dir"
+builds=(linux-release win32-release)
+for preset in "${builds[@]}"; do
+  echo "==> building $preset"
+  cmake --preset "$preset" >/dev/null || fail "configuring $preset failed"
+  cmake --build --preset "$preset" | tail -n 1
+  [ "${PIPESTATUS[0]}" -eq 0 ] || fail "building $preset failed"
+done
+
+install_into() {  # DESTDIR (empty: the real place)
+  local preset
+  for preset in "${builds[@]}"; do
+    DESTDIR=$1 VEK_USER_UNIT_DIR=$unit_dir cmake --install "build/$preset" --prefix "$prefix" --strip >/dev/null ||
+      return 1
+  done
+}
+
+# A first install into an empty folder says what will be installed, so that
+# the folders this install creates are known and files of yours are not
+# overwritten.
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+install_into "$stage" || fail "installing into a staging folder failed"
+new_files=()
+while IFS= read -r path; do
+  new_files+=("${path#"$stage"}")
+done < <(find "$stage" \( -type f -o -type l \) | sort)
+for expected in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/share/vek-ipc/vek-ipc-read.exe" \
+  "$unit_dir/$unit_name"; do
+  [[ " ${new_files[*]} " == *" $expected "* ]] || fail "the build did not produce $expected"
+done
+
+old_files=$(manifest_entries file)
+conflicts=()
+for path in "${new_files[@]}"; do
+  if { [ -e "$path" ] || [ -L "$path" ]; } && ! grep -qxF -- "$path" <<<"$old_files"; then conflicts+=("$path"); fi
+done
+if [ ${#conflicts[@]} -gt 0 ]; then
+  printf '%s: these files are in the way and were not installed by %s:\n' "$me" "$me" >&2
+  printf '  %s\n' "${conflicts[@]}" >&2
+  fail "move them away (or uninstall what put them there), then run $me again"
+fi
+
+created_dirs=()
+while IFS= read -r path; do created_dirs+=("$path"); done < <(manifest_entries dir)
+for path in "${new_files[@]}" "$manifest"; do
+  dir=$(dirname "$path")
+  while [ ! -e "$dir" ]; do
+    created_dirs+=("$dir")
+    dir=$(dirname "$dir")
+  done
+done
+
+install_into "" || fail "installing into $prefix failed"
+# Files an earlier install put there that this one does not install any more.
+while IFS= read -r path; do
+  [ -n "$path" ] || continue
+  [[ " ${new_files[*]} " == *" $path "* ]] || rm -f -- "$path"
+done <<<"$old_files"
+{
+  echo "# Installed by $me; ./install.sh --uninstall --prefix $prefix removes these."
+  printf 'file %s\n' "${new_files[@]}"
+  printf '%s\n' "${created_dirs[@]}" | sort -u | sed 's/^/dir /'
+} >"$manifest"
+
+unit=$unit_dir/$unit_name
+echo
+echo "Installed into $prefix:"
+for path in "${new_files[@]}"; do
+  [ "$path" = "$unit" ] || echo "  $path"
+done
+echo "The user service: $unit"
+echo "The list, for --uninstall: $manifest"
+
+case "$unit_dir" in
+  "${XDG_CONFIG_HOME:-$HOME/.config}/systemd/user" | /etc/systemd/user | /usr/local/lib/systemd/user | /usr/lib/systemd/user)
+    enable="systemctl --user enable --now vek-tune-publish" ;;
+  *) enable="systemctl --user enable --now $unit" ;;  # not where systemd looks: enabling links it
+esac
+if have_user_systemd; then
+  systemctl --user daemon-reload || true
+  # A service already running goes on with what was installed before until restarted.
+  if [ "$(realpath -m -- "$(systemctl --user show -P FragmentPath "$unit_name" 2>/dev/null)" 2>/dev/null)" = "$unit" ] &&
+    systemctl --user is-active --quiet "$unit_name"; then
+    echo "==> restarting the running $unit_name"
+    systemctl --user restart "$unit_name" || echo "$me: restarting $unit_name failed: see journalctl --user -u $unit_name" >&2
+  fi
+fi
+cat <<EOF
+
+Next:
+  1. Install $prefix/share/vek-ipc/foo_vek_ipc.fb2k-component in the player.
+  2. Write your account, password file and the player's Wine prefix to
+     $settings_dir/tune-publish.env, from the example:
+       mkdir -p $settings_dir
+       cp $prefix/share/vek-ipc/tune-publish.env.example $settings_dir/tune-publish.env
+       chmod 600 $settings_dir/tune-publish.env
+     then set VEK_XMPP_JID, VEK_XMPP_PASSWORD_FILE and WINEPREFIX in it.
+  3. $enable
+     and follow it with: journalctl --user -u vek-tune-publish -f
+EOF
+[ -f "$settings_dir/tune-publish.env" ] && echo "($settings_dir/tune-publish.env exists already: step 2 is done if it is filled in.)"
+exit 0

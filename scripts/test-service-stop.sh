@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# Stopping the vek-tune-publish user service must not end a player that runs
+# in the same Wine prefix. The reader the service runs starts Wine's own
+# processes (wineserver and its helpers) when no Wine program of the prefix
+# runs yet; they then live in the service's control group, and a player
+# started later attaches to them.
+#
+# Without systemd here, its handling of a unit is emulated from the installed
+# unit file: ExecStart= runs in a control group of its own (cgroup v2), with
+# the environment of Environment= and EnvironmentFile=; stopping sends
+# KillSignal (SIGTERM) and SIGCONT as KillMode= says (control-group: every
+# process of the group; mixed and process: the main process), waits up to
+# TimeoutStopSec= for the main process (control-group: for the whole group),
+# then sends SIGKILL (process: to the main process; mixed and control-group:
+# to what is left of the group, through cgroup.kill).
+#
+# Each order is checked: the service first, then the player; the player
+# first, then the service. The player must play to its end with status 0,
+# the service must end with status 0, and once the player has ended, nothing
+# may be left in the service's group. The same service-first run with
+# KillMode=control-group (systemd's default) must break the player (it
+# hangs once its wineserver is killed): that shows the emulation meets the
+# danger the unit's setting avoids. VEK_TRACE_STOP=1 prints the service's
+# group each second while it stops.
+#   scripts/test-service-stop.sh [--keep]   (--keep: leave the temporary folder)
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
+root=$(pwd)
+
+cgroup_root=$(findmnt -n -t cgroup2 -o TARGET | head -n 1)
+if [ -z "$cgroup_root" ] || ! mkdir "$cgroup_root/vek-probe.$$" 2>/dev/null; then
+  echo "test-service-stop: skipped: no writable cgroup v2 hierarchy to run the service in"
+  exit 0
+fi
+rmdir "$cgroup_root/vek-probe.$$"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vek-service-stop.XXXXXX")
+keep=0
+[ "${1:-}" = --keep ] && keep=1
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+note() { echo "  $*"; }
+
+# shellcheck source=tests/xmpp/prosody.sh
+source tests/xmpp/prosody.sh
+cleanup() {
+  local group
+  for group in "$cgroup_root"/vek-service.*; do
+    [ -d "$group" ] || continue
+    echo 1 >"$group/cgroup.kill" 2>/dev/null
+    sleep 0.2
+    rmdir "$group" 2>/dev/null
+  done
+  xmpp_cleanup
+  [ "$keep" -eq 1 ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "==> installing into $work/prefix"
+./install.sh --prefix "$work/prefix" >"$work/install.log" 2>&1 || {
+  cat "$work/install.log"
+  exit 1
+}
+unit=$work/prefix/lib/systemd/user/vek-tune-publish.service
+
+# The Wine prefix the player and the service share; made once, kept in build/.
+export WINEPREFIX=$root/build/wineprefix-service WINEDEBUG=-all
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "==> making the Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+fi
+wineserver -w
+
+xmpp_setup && xmpp_add_account alice alice-pass && xmpp_start || exit 1
+(umask 077 && echo alice-pass >"$work/alice.pass")
+mkdir -p "$work/config/vek-ipc"
+cat >"$work/config/vek-ipc/tune-publish.env" <<EOF
+# Written by the test, as a user would.
+VEK_XMPP_JID=alice@localhost
+VEK_XMPP_PASSWORD_FILE=$work/alice.pass
+VEK_XMPP_SERVER=127.0.0.1:$xmpp_port
+VEK_XMPP_CA_FILE=$xmpp_ca
+WINEPREFIX=$WINEPREFIX
+EOF
+
+unit_value() {  # key: its last value in the unit's [Service] section
+  sed -n "/^\[Service\]/,/^\[/s/^$1=//p" "$unit" | tail -n 1
+}
+exec_start=$(unit_value ExecStart)
+unit_kill_mode=$(unit_value KillMode)
+timeout_stop=$(unit_value TimeoutStopSec)
+timeout_stop=${timeout_stop:-90}
+[ -x "$exec_start" ] || {
+  echo "FAIL: the unit's ExecStart= ($exec_start) is not a program"
+  exit 1
+}
+
+# The service's environment as systemd builds it for a user manager:
+# Environment= lines, then the EnvironmentFile= (which overrides them).
+service_environment() {
+  local line file
+  printf '%s\n' "HOME=$HOME" "PATH=/usr/local/bin:/usr/bin:/bin" "XDG_CONFIG_HOME=$work/config"
+  sed -n '/^\[Service\]/,/^\[/s/^Environment=//p' "$unit"
+  file=$(unit_value EnvironmentFile)
+  file=${file#-}
+  file=${file//%E/$work/config}
+  file=${file//%h/$HOME}
+  while IFS= read -r line; do
+    case "$line" in '' | '#'* | ';'*) continue ;; esac
+    printf '%s\n' "$line"
+  done <"$file"
+}
+
+group="" main_pid=""
+start_service() {  # name
+  group=$cgroup_root/vek-service.$1.$$
+  mkdir "$group"
+  local environment=()
+  mapfile -t environment < <(service_environment)
+  # Joins the group, then becomes the unit's program: its id is the main process's.
+  bash -c 'echo $$ >"$1/cgroup.procs" && shift && exec "$@"' - "$group" \
+    env -i "${environment[@]}" "$exec_start" >"$work/$1.service.log" 2>&1 &
+  main_pid=$!
+}
+
+group_pids() { cat "$group/cgroup.procs" 2>/dev/null; }
+group_names() {
+  local pid
+  for pid in $(group_pids); do cat "/proc/$pid/comm" 2>/dev/null; done | sort | tr '\n' ' '
+}
+group_holds() { group_names | grep -qE -- "(^| )$1"; }
+group_empty() { ! grep -q 'populated 1' "$group/cgroup.events"; }
+
+wait_until() {  # seconds command...: 0 as soon as the command succeeds
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+alive() { kill -0 "$1" 2>/dev/null; }
+
+# Ends the service as systemd does with the given KillMode=; sets
+# service_status (the main process's status) and stop_seconds.
+stop_service() {  # kill mode
+  local started=$SECONDS pid
+  case "$1" in
+    control-group)
+      for pid in $(group_pids); do kill -TERM "$pid" 2>/dev/null; done
+      for pid in $(group_pids); do kill -CONT "$pid" 2>/dev/null; done
+      wait_until "$timeout_stop" group_empty || echo 1 >"$group/cgroup.kill"
+      ;;
+    process | mixed)
+      [ -z "${VEK_TRACE_STOP:-}" ] || (for _ in $(seq 15); do echo "    $((SECONDS - started))s: $(group_names)"; sleep 1; done) &
+      kill -TERM "$main_pid"
+      kill -CONT "$main_pid"
+      if ! wait_until "$timeout_stop" eval '! alive $main_pid'; then
+        if [ "$1" = process ]; then kill -KILL "$main_pid"; else echo 1 >"$group/cgroup.kill"; fi
+      fi
+      [ "$1" = process ] || echo 1 >"$group/cgroup.kill"
+      ;;
+    *) echo "unknown KillMode $1" >&2 ;;
+  esac
+  wait "$main_pid"
+  service_status=$?
+  stop_seconds=$((SECONDS - started))
+}
+
+cat >"$work/long.playlist" <<'EOF'
+wait 300ms
+track
+title = A long song
+artist = Somebody
+length = 600
+play 8s
+stop
+wait 300ms
+EOF
+player_pid=""
+start_player() {  # name
+  : >"$work/$1.player.log"
+  "$root/cmake/wine-run" "$work/prefix/share/vek-ipc/vek-player.exe" "$work/long.playlist" >"$work/$1.player.log" 2>&1 &
+  player_pid=$!
+  wait_until 30 grep -q '^loaded' "$work/$1.player.log" || fail "$1: the player did not start: $(cat "$work/$1.player.log")"
+}
+
+# name, kill mode, order (service-first | player-first), expectation (survives | dies)
+scenario() {
+  local name=$1 mode=$2 order=$3 expect=$4
+  echo "==> $name: KillMode=$mode, $order"
+  wineserver -w
+  if [ "$order" = service-first ]; then
+    start_service "$name"
+    wait_until 30 group_holds wineserver || fail "$name: no wineserver in the service's group: $(group_names)"
+    start_player "$name"
+  else
+    start_player "$name"
+    start_service "$name"
+  fi
+  wait_until 30 group_holds vek-ipc-read || fail "$name: the reader did not start: $(cat "$work/$name.service.log")"
+  sleep 1  # the reader watching, the player playing
+  note "in the service's group: $(group_names)"
+  stop_service "$mode"
+  note "service stopped in ${stop_seconds}s with status $service_status; left in its group: $(group_names)"
+  # The playlist lasts 8 s from the player's start.
+  local player_status
+  if wait_until 20 eval '! alive $player_pid'; then
+    wait "$player_pid"
+    player_status=$?
+    note "player ended with status $player_status: $(tr '\n' ' ' <"$work/$name.player.log" | cut -c1-160)"
+  else
+    { kill -KILL "$player_pid" && wait "$player_pid"; } 2>/dev/null
+    player_status=hung
+    note "player hung: still running 20 s after its start with nothing left to play"
+  fi
+  if [ "$expect" = survives ]; then
+    [ "$service_status" -eq 0 ] || fail "$name: the service ended with status $service_status: $(cat "$work/$name.service.log")"
+    # Longer, and systemd would end the wait with SIGKILL to the main process alone, leaving the publisher behind.
+    [ "$stop_seconds" -le 5 ] || fail "$name: the service took ${stop_seconds}s to stop"
+    [ "$player_status" = 0 ] || fail "$name: the player did not survive the service's stop (status $player_status)"
+    # Wine's processes end by themselves once nothing in the prefix uses them.
+    wait_until 20 group_empty || fail "$name: left in the service's group after the player ended: $(group_names)"
+  else
+    [ "$player_status" != 0 ] || fail "$name: the player survived KillMode=$mode, so this emulation does not meet the danger"
+  fi
+  echo 1 >"$group/cgroup.kill" 2>/dev/null
+  wait_until 5 group_empty
+  rmdir "$group"
+}
+
+[ -n "$unit_kill_mode" ] || fail "the unit sets no KillMode= (systemd's default, control-group, would end the player)"
+scenario unit-service-first "${unit_kill_mode:-control-group}" service-first survives
+scenario unit-player-first "${unit_kill_mode:-control-group}" player-first survives
+scenario default-service-first control-group service-first dies
+
+if [ "$failures" -ne 0 ]; then
+  echo "test-service-stop: $failures failures"
+  exit 1
+fi
+echo "test-service-stop: passed"
