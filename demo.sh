@@ -60,7 +60,7 @@ cd "$(dirname "$0")"
 playlist=${playlist:-tools/player/sample.playlist}
 
 source scripts/deps.sh
-vek_ensure_deps run || { echo "dependency installation failed"; exit 1; }
+vek_ensure_deps demo || { echo "dependency installation failed"; exit 1; }
 
 build() {  # preset, description, targets...
   local preset=$1 log=build/$1.demo-build.log

@@ -138,27 +138,10 @@ if [ "$uninstall" -eq 1 ]; then
   exit 0
 fi
 
-# What the build and the installed programs need (Debian package names).
-needed_packages="cmake ninja-build g++ pkg-config libstrophe-dev libssl-dev nlohmann-json3-dev libcli11-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386"
-if [ "$(id -u)" -eq 0 ]; then
-  # shellcheck source=scripts/deps.sh
-  (cd "$source_dir" && source scripts/deps.sh && vek_ensure_deps run) || fail "installing the packages failed"
-else
-  missing=()
-  for package in $needed_packages; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "$me: missing Debian packages: ${missing[*]}" >&2
-    echo "Install them, then run $me again:" >&2
-    if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-      echo "  sudo dpkg --add-architecture i386" >&2
-    fi
-    echo "  sudo apt-get update && sudo apt-get install --no-install-recommends ${missing[*]}" >&2
-    exit 1
-  fi
-fi
+# As root the missing Debian packages are installed; otherwise they are named
+# with the command that installs them, and nothing is done.
+# shellcheck source=scripts/deps.sh
+(cd "$source_dir" && source scripts/deps.sh && vek_ensure_deps install) || fail "the packages the build needs are missing"
 
 cd "$source_dir"
 builds=(linux-release win32-release)

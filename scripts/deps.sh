@@ -2,32 +2,37 @@
 # Sourced by demo.sh, test.sh and install.sh: installs what the command being
 # run needs and this Debian 12 machine lacks.
 #
-#   vek_ensure_deps run    build the release presets (linux-release,
-#                          win32-release) and run the demo
-#   vek_ensure_deps test   everything test.sh builds and runs
+#   vek_ensure_deps install  build the release presets (linux-release,
+#                            win32-release) and run what they make
+#   vek_ensure_deps demo     that, and the demo's private XMPP server
+#   vek_ensure_deps test     everything test.sh builds and runs
 #
 # Idempotent: when nothing is missing it installs nothing and runs no
-# apt-get update. Returns non-zero, having said why on stderr, on failure.
+# apt-get update. Not as root, it names what is missing and how to install it.
+# Returns non-zero, having said why on stderr, on failure.
 
 # The release presets: the Linux programs (libstrophe through pkg-config,
 # nlohmann-json, CLI11), the MinGW-w64 cross build of the component and its
-# tools, Wine to run them; the demo's private Prosody makes its certificates
-# with openssl, and its contact is built with libstrophe too.
-vek_packages_run="cmake ninja-build g++ pkg-config nlohmann-json3-dev libcli11-dev libstrophe-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 prosody openssl"
+# tools, Wine to run them.
+vek_packages_install="cmake ninja-build g++ pkg-config nlohmann-json3-dev libcli11-dev libstrophe-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386"
+# The demo's private Prosody, which makes its certificates with openssl; its
+# contact is built with libstrophe too.
+vek_packages_demo="$vek_packages_install prosody openssl"
 # The tests besides: GoogleTest's sources; clang, lld and llvm-dlltool for the
 # test player in Microsoft's C++ ABI; clang's libFuzzer for the fuzz preset;
 # OpenSSL's headers for the base64 benchmark's yardstick. Google Benchmark
 # itself is built from Debian's source package (below).
-vek_packages_test="$vek_packages_run googletest clang llvm lld libclang-rt-14-dev libssl-dev"
+vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev"
 
 vek_ensure_deps() {
   local packages
   case "${1:-}" in
-    run) packages=$vek_packages_run ;;
+    install) packages=$vek_packages_install ;;
+    demo) packages=$vek_packages_demo ;;
     test) packages=$vek_packages_test ;;
     *)
-      echo "vek_ensure_deps: unknown profile '${1:-}' (run or test)" >&2
+      echo "vek_ensure_deps: unknown profile '${1:-}' (install, demo or test)" >&2
       return 2
       ;;
   esac
@@ -45,9 +50,10 @@ vek_install_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && [ $add_i386 -eq 0 ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
-    echo "missing packages: ${missing[*]}" >&2
-    [ $add_i386 -eq 0 ] || echo "and the i386 architecture (dpkg --add-architecture i386)" >&2
-    echo "run this as root, or install them: apt-get install --no-install-recommends ${missing[*]}" >&2
+    echo "missing Debian packages: ${missing[*]}" >&2
+    echo "run this as root, or install them as root, then run it again:" >&2
+    [ $add_i386 -eq 0 ] || echo "  dpkg --add-architecture i386" >&2
+    echo "  apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
     return 1
   fi
   echo "==> installing: ${missing[*]}"
