@@ -33,6 +33,12 @@ void follow_convention(CLI::App& app, std::string synopsis, std::string descript
 std::optional<int> parse(CLI::App& app, int argc, const char* const* argv);
 std::optional<int> parse(CLI::App& app, std::vector<std::string> arguments);
 
+#ifdef _WIN32
+// The same for the process's own command line, read as UTF-16 and handed to
+// CLI11 as UTF-8, so that every file name survives.
+std::optional<int> parse_command_line(CLI::App& app);
+#endif
+
 // For a problem found after parsing (a value of the wrong form): prints it
 // with the synopsis, as a parsing error is printed, and returns `exit_usage`.
 int usage_error(const CLI::App& app, const std::string& problem);

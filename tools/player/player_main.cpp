@@ -358,8 +358,8 @@ std::string check_step_ms(const std::string& text) {
 }
 
 // The options, or the status to exit with (after help, the version or a
-// usage error has been printed). `arguments` follow the program's name.
-std::variant<options, int> read_options(std::vector<std::string> arguments) {
+// usage error has been printed).
+std::variant<options, int> read_options() {
   CLI::App app{"", "vek-player"};
   options chosen;
   std::string component, playlist_path;
@@ -380,7 +380,7 @@ std::variant<options, int> read_options(std::vector<std::string> arguments) {
                          "Loads the component as the media player does, plays PLAYLIST through the\n"
                          "playback handler it registers, then quits and unloads it.",
                          footer);
-  if (const auto status = cli::parse(app, std::move(arguments))) return *status;
+  if (const auto status = cli::parse_command_line(app)) return *status;
   if (step->count() > 0) chosen.step_ms = step_ms;
   chosen.component = wide(component);
   chosen.playlist = wide(playlist_path);
@@ -534,13 +534,7 @@ exit_status run_component(HMODULE module, const playlist::parsed& list, const op
 }  // namespace
 
 int main() {
-  // Wide from the system, so that any file name survives; UTF-8 for parsing.
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  std::vector<std::string> arguments;
-  for (int i = 1; argv && i < argc; ++i) arguments.push_back(utf8(argv[i]));
-  if (argv) LocalFree(argv);
-  auto read = read_options(std::move(arguments));
+  auto read = read_options();
   if (const int* status = std::get_if<int>(&read)) return *status;
   const options* chosen = &std::get<options>(read);
 

@@ -85,22 +85,6 @@ constexpr char status_help[] =
     "undecodable title, or the output failed; 2 usage error.\n";
 
 // The arguments after the program name, in UTF-8 whatever the code page.
-std::optional<std::vector<std::string>> utf8_arguments() {
-  int count = 0;
-  wchar_t** const wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (!wide) return std::nullopt;
-  std::vector<std::string> arguments;
-  for (int i = 1; i < count; ++i) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string argument(size > 0 ? size : 1, '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
-    argument.pop_back();  // the terminating zero
-    arguments.push_back(std::move(argument));
-  }
-  LocalFree(wide);
-  return arguments;
-}
-
 // Writes whole lines to standard output: UTF-16 through WriteConsoleW when it
 // is a console, which shows every character whatever the console's code page;
 // otherwise the UTF-8 bytes (line ends as the C runtime writes them: CR LF).
@@ -150,12 +134,7 @@ int main() {
                          "Reads what the player publishes (in the title of the hidden window of the\n"
                          "VEK IPC component) and prints it: once, or with --watch at every change.",
                          std::string(output_help) + reader::text_help(true) + status_help);
-  const std::optional<std::vector<std::string>> arguments = utf8_arguments();
-  if (!arguments) {  // out of memory: nothing the user typed is at fault
-    std::fputs("vek-ipc-read: cannot read the command line\n", stderr);
-    return cli::exit_failure;
-  }
-  if (const auto status = cli::parse(app, *arguments)) return *status;
+  if (const auto status = cli::parse_command_line(app)) return *status;
   const auto format = tune   ? reader::output_format::tune
                       : text ? reader::output_format::text
                              : reader::output_format::json;
