@@ -2,13 +2,16 @@
 // and the server's certificate is always verified (a CA file only adds a
 // trust anchor). Single-threaded: every callback runs inside run_once. One
 // session at a time; a new attempt starts from a fresh connection, so nothing
-// queued in a lost session is sent in the next.
+// queued in a lost session is sent in the next. The session never announces
+// availability: PEP needs no presence, and without it the account shows no
+// extra resource and chats to the bare address never land here.
 #pragma once
 
 #include <strophe.h>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tune_publish {
@@ -54,11 +57,27 @@ class tune_link {
   std::string endpoint() const;
   std::string domain() const;
 
+  // What the session found, for --check (online only).
+  struct session_facts {
+    std::string address;      // the server's address and port, as connected
+    bool secured = false;     // TLS in place
+    std::string certificate;  // its subject, issuer and expiry
+    std::string bound_jid;
+  };
+  session_facts facts() const;
+  // Asks the account's bare address which identities it has (online only);
+  // pep_offered() answers once the server has.
+  void query_pep();
+  // Nothing until answered; then whether the address is a pubsub/pep service.
+  std::optional<bool> pep_offered() const { return pep_offered_; }
+
  private:
   static void on_connection(xmpp_conn_t* conn, xmpp_conn_event_t event, int error, xmpp_stream_error_t* stream_error,
                             void* self);
   static int on_publish_answer(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
+  static int on_pep_answer(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
   static int on_certificate_failure(const xmpp_tlscert_t* cert, const char* reason);
+  static int on_socket(xmpp_conn_t* conn, void* sock);
   static void on_library_log(void* self, xmpp_log_level_t level, const char* area, const char* message);
   void went_up();
   void went_down(const xmpp_stream_error_t* stream_error);
@@ -75,11 +94,15 @@ class tune_link {
   bool certificate_refused_ = false;  // in this attempt
   std::string certificate_reason_;
   bool login_refused_ = false;
+  bool tls_refused_ = false;        // the server answered STARTTLS with <failure/>
+  bool srv_lookup_failed_ = false;  // no SRV record: the library tried the domain's address
+  int socket_ = -1;
   int connect_error_ = 0;    // the socket's error, when the connection failed
   bool was_online_ = false;  // this attempt reached a session
   std::string last_library_error_;
   int unanswered_ = 0;
   unsigned long next_id_ = 1;
+  std::optional<bool> pep_offered_;
 };
 
 }  // namespace tune_publish
