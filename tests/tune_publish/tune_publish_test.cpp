@@ -112,6 +112,16 @@ TEST(tune_publish, a_new_session_gets_the_current_state_once_and_nothing_older) 
   pacer.session_started();
   EXPECT_EQ(pacer.take_due(t0 + 20s), "C");
 
+  // The server dropped the session over the last item: never again, but the
+  // next state goes out.
+  pacer.offer("Huge");
+  EXPECT_EQ(pacer.take_due(t0 + 30s), "Huge");
+  pacer.refuse_last_taken();
+  pacer.session_started();
+  EXPECT_FALSE(pacer.take_due(t0 + 40s));
+  pacer.offer("D");
+  EXPECT_EQ(pacer.take_due(t0 + 41s), "D");
+
   // The last publish does not wait for the interval, and is skipped when the
   // server has it already.
   EXPECT_EQ(pacer.take_final("E"), "E");

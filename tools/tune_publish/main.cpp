@@ -398,6 +398,10 @@ int run(const options& opts) {
       if (online_since != never) backoff.session_ended(now - online_since);
       online_since = never;
       if (link.failure() != tune_publish::link_failure::none) say(link.failure_text());
+      if (link.lost_over_publish()) {
+        pacer.refuse_last_taken();
+        say("the server would not take the last tune: it is not sent again, the next one is");
+      }
       switch (link.failure()) {
         case tune_publish::link_failure::credentials:
           return exit_credentials;

@@ -21,6 +21,10 @@ class publish_pacer {
   // A new session: the server's item may be anything, so the latest state is
   // due again (and nothing older).
   void session_started() { published_.reset(); }
+  // The server ended the session over the last payload taken (a stanza too
+  // big for it): it is not offered to the server again, even in a new
+  // session, so that it is never sent in a loop. A new state is.
+  void refuse_last_taken() { refused_ = published_; }
 
   // The payload to publish at `now`, marked as published, or nothing when
   // there is no change or the interval since the last publish has not passed.
@@ -32,11 +36,12 @@ class publish_pacer {
   std::optional<steady_clock::time_point> next_due() const;
 
  private:
-  bool has_change() const { return latest_ && latest_ != published_; }
+  bool has_change() const { return latest_ && latest_ != published_ && latest_ != refused_; }
 
   steady_clock::duration min_interval_;
   std::optional<std::string> latest_;
   std::optional<std::string> published_;
+  std::optional<std::string> refused_;
   std::optional<steady_clock::time_point> last_publish_;
 };
 

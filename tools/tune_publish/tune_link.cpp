@@ -144,6 +144,7 @@ void tune_link::connect() {
   certificate_refused_ = false;
   certificate_reason_.clear();
   login_refused_ = false;
+  lost_over_publish_ = false;
   tls_refused_ = false;
   srv_lookup_failed_ = false;
   socket_ = -1;
@@ -253,6 +254,7 @@ void tune_link::went_up() {
 
 void tune_link::went_down(const xmpp_stream_error_t* stream_error) {
   const bool closing = state_ == link_state::closing;
+  lost_over_publish_ = was_online_ && unanswered_ > 0 && stream_error && stream_error->type == XMPP_SE_POLICY_VIOLATION;
   state_ = link_state::down;
   unanswered_ = 0;
   if (closing) return;

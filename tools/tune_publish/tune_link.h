@@ -45,6 +45,9 @@ class tune_link {
   // Why the link last went down, and the reason in words; none while it is up.
   link_failure failure() const { return failure_; }
   const std::string& failure_text() const { return failure_text_; }
+  // The session ended with a policy-violation stream error while a publish
+  // was unanswered: the server would not take that item.
+  bool lost_over_publish() const { return lost_over_publish_; }
 
   // Publishes a tune payload as the current item of the tune node (online only).
   void publish(const std::string& payload);
@@ -94,6 +97,7 @@ class tune_link {
   bool certificate_refused_ = false;  // in this attempt
   std::string certificate_reason_;
   bool login_refused_ = false;
+  bool lost_over_publish_ = false;
   bool tls_refused_ = false;        // the server answered STARTTLS with <failure/>
   bool srv_lookup_failed_ = false;  // no SRV record: the library tried the domain's address
   int socket_ = -1;
