@@ -438,18 +438,26 @@ int run(const options& opts) {
       if (auto due = pacer.take_due(now)) publish(*due);
     }
 
-    // Wait for input, a signal, the connection or the next deadline.
-    auto until = std::min(now + 250ms, reconnect_at);
+    // Send what was just published before waiting; a session that ended
+    // meanwhile is dealt with first.
+    link.pump();
+    if (link.state() != state) continue;
+
+    // Wait for input, a signal, the connection or the next deadline, all at once.
+    const auto library = link.wait_for();
+    auto until = std::min(now + library.longest, reconnect_at);
+    if (state == tune_publish::link_state::connecting) until = std::min(until, attempt_deadline);
     if (auto due = pacer.next_due(); due && state == tune_publish::link_state::online) until = std::min(until, *due);
-    const auto wait =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::max(until - now, steady_clock::duration::zero()));
-    pollfd watched[2] = {{signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}};
-    if (state == tune_publish::link_state::down) {
-      poll(watched, 2, static_cast<int>(wait.count()));
-    } else {
-      link.run_once(std::min(wait, std::chrono::milliseconds(50)));
-      poll(watched, 2, 0);
+    // Rounded up: waking before a deadline would only spin until it.
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+        std::max(until - steady_clock::now(), steady_clock::duration::zero()));
+    pollfd watched[3] = {
+        {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, {library.fd, library.events, 0}};
+    if (poll(watched, 3, static_cast<int>(wait.count())) < 0 && errno != EINTR) {
+      say(std::string("cannot wait for input: ") + std::strerror(errno));
+      return cli::exit_failure;
     }
+    link.pump();
     signalfd_siginfo received;
     if (read(signal_fd, &received, sizeof received) == sizeof received) finishing = true;
     if (input_open && (watched[1].revents & (POLLIN | POLLHUP | POLLERR))) {

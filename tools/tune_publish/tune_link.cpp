@@ -3,8 +3,10 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,25 @@
 
 namespace tune_publish {
 namespace {
+
+using namespace std::chrono_literals;
+
+// The library reads at most 4 KiB of the stream a pass. TLS can hold the rest
+// of one record (up to 16 KiB of plaintext) that no longer shows on the
+// socket: after this many passes that find the socket quiet, it has all been
+// read.
+constexpr int quiet_passes = 16384 / 4096;
+// A server that never stops sending still leaves room for input and signals.
+constexpr int most_passes = 64;
+// The library's own timers (login steps, the closing handshake, its connect
+// timeout) fire only inside its passes: how late they may fire. Online it
+// has none that matter, so the idle publisher wakes once a second.
+constexpr std::chrono::milliseconds timer_slack_online = 1000ms, timer_slack_busy = 100ms;
+
+bool socket_ready(int fd, short events) {
+  pollfd watched{fd, events, 0};
+  return poll(&watched, 1, 0) > 0 && watched.revents != 0;
+}
 
 constexpr char pubsub_namespace[] = "http://jabber.org/protocol/pubsub";
 constexpr char tune_node[] = "http://jabber.org/protocol/tune";
@@ -191,8 +212,50 @@ void tune_link::connect() {
 }
 
 void tune_link::run_once(std::chrono::milliseconds wait) {
+  const wait_spec spec = wait_for();
+  pollfd watched{spec.fd, spec.events, 0};
+  // No socket: still wait, so that a caller's loop does not spin.
+  poll(&watched, 1, static_cast<int>(std::min(wait, spec.longest).count()));
+  pump();
+}
+
+tune_link::wait_spec tune_link::wait_for() const {
+  wait_spec spec;
+  spec.longest =
+      state_ == link_state::connecting || state_ == link_state::closing ? timer_slack_busy : timer_slack_online;
+  if (!conn_ || socket_ < 0) return spec;
+  if (xmpp_conn_is_connecting(conn_)) {
+    spec.fd = socket_;
+    spec.events = POLLOUT;  // the TCP connection completes
+  } else if (xmpp_conn_is_connected(conn_)) {
+    spec.fd = socket_;
+    spec.events = static_cast<short>(POLLIN | (xmpp_conn_send_queue_len(conn_) > 0 ? POLLOUT : 0));
+  }
+  return spec;
+}
+
+void tune_link::pump() {
   in_call guard(this);
-  xmpp_run_once(ctx_, static_cast<unsigned long>(wait.count()));
+  int quiet = 0;
+  for (int pass = 0; pass < most_passes && quiet < quiet_passes; ++pass) {
+    const wait_spec spec = wait_for();
+    if (spec.fd < 0) {
+      // Nothing to read or write: the library only fires its timers.
+      xmpp_run_once(ctx_, 0);
+      end_refused_tls();
+      return;
+    }
+    const bool socket_busy = socket_ready(spec.fd, spec.events);
+    const link_state before = state_;
+    const int queued = xmpp_conn_send_queue_len(conn_);
+    xmpp_run_once(ctx_, 0);
+    end_refused_tls();
+    const bool progressed = socket_busy || state_ != before || xmpp_conn_send_queue_len(conn_) != queued;
+    quiet = progressed ? 0 : quiet + 1;
+  }
+}
+
+void tune_link::end_refused_tls() {
   // The library ignores a STARTTLS refusal and would wait for a <proceed/>
   // that never comes; the attempt is over. Its own disconnect would wait for
   // the server to close the stream, and a refusing server may not: the

@@ -1,8 +1,8 @@
 // The publisher's XMPP client session, over libstrophe. STARTTLS is required
 // and the server's certificate is always verified (a CA file only adds a
-// trust anchor). Single-threaded: every callback runs inside run_once. One
-// session at a time; a new attempt starts from a fresh connection, so nothing
-// queued in a lost session is sent in the next. The session never announces
+// trust anchor). Single-threaded: every callback runs inside run_once or
+// pump. One session at a time; a new attempt starts from a fresh connection,
+// so nothing queued in a lost session is sent in the next. The session never announces
 // availability: PEP needs no presence, and without it the account shows no
 // extra resource and chats to the bare address never land here.
 #pragma once
@@ -39,8 +39,22 @@ class tune_link {
 
   // Starts a connection attempt from state down.
   void connect();
-  // Runs the session's I/O and callbacks for at most `wait`.
+  // Waits up to `wait` for the connection alone, then does what is pending
+  // (see pump).
   void run_once(std::chrono::milliseconds wait);
+  // Does all the library's pending work without waiting: writes what is
+  // queued, reads and handles what has arrived, including what TLS has already
+  // buffered, and fires its due timers; stops once a pass makes no progress.
+  void pump();
+  // What to wait on before the next pump, for a caller's own poll: the
+  // connection's socket (fd -1 while the library has none open) and the
+  // longest wait that keeps the library's own timers on time.
+  struct wait_spec {
+    int fd = -1;
+    short events = 0;
+    std::chrono::milliseconds longest{0};
+  };
+  wait_spec wait_for() const;
   link_state state() const { return state_; }
   // Why the link last went down, and the reason in words; none while it is up.
   link_failure failure() const { return failure_; }
@@ -85,6 +99,7 @@ class tune_link {
   void went_up();
   void went_down(const xmpp_stream_error_t* stream_error);
   void discard_connection();
+  void end_refused_tls();
 
   link_settings settings_;
   std::function<void(const std::string&)> notice_;
