@@ -35,7 +35,7 @@ while [ $# -gt 0 ]; do
     --changes) changes=$2; shift 2 ;;
     --publisher) publisher=$2; shift 2 ;;
     --no-wine) wine=0; shift ;;
-    -h | --help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench-chain.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
 done
