@@ -31,9 +31,10 @@ constexpr int most_passes = 64;
 // has none that matter, so the idle publisher wakes once a second.
 constexpr std::chrono::milliseconds timer_slack_online = 1000ms, timer_slack_busy = 100ms;
 
-bool socket_ready(int fd, short events) {
-  pollfd watched{fd, events, 0};
-  return poll(&watched, 1, 0) > 0 && watched.revents != 0;
+// Data or an end to read: a pass will take some of it.
+bool socket_readable(int fd) {
+  pollfd watched{fd, POLLIN, 0};
+  return poll(&watched, 1, 0) > 0 && (watched.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
 constexpr char pubsub_namespace[] = "http://jabber.org/protocol/pubsub";
@@ -245,12 +246,16 @@ void tune_link::pump() {
       end_refused_tls();
       return;
     }
-    const bool socket_busy = socket_ready(spec.fd, spec.events);
+    // Progress is data read, output written or the TCP connection made; a
+    // writable socket whose queue does not move is none.
+    const bool readable = socket_readable(spec.fd);
     const link_state before = state_;
     const int queued = xmpp_conn_send_queue_len(conn_);
+    const int tcp_pending = xmpp_conn_is_connecting(conn_);
     xmpp_run_once(ctx_, 0);
     end_refused_tls();
-    const bool progressed = socket_busy || state_ != before || xmpp_conn_send_queue_len(conn_) != queued;
+    const bool progressed = readable || state_ != before || xmpp_conn_send_queue_len(conn_) != queued ||
+                            xmpp_conn_is_connecting(conn_) != tcp_pending;
     quiet = progressed ? 0 : quiet + 1;
   }
 }
