@@ -112,20 +112,83 @@ TEST(tune_publish, a_new_session_gets_the_current_state_once_and_nothing_older) 
   pacer.session_started();
   EXPECT_EQ(pacer.take_due(t0 + 20s), "C");
 
+  // The server dropped the session over the last item: never again, but the
+  // next state goes out.
+  pacer.offer("Huge");
+  EXPECT_EQ(pacer.take_due(t0 + 30s), "Huge");
+  pacer.refuse_last_taken();
+  pacer.session_started();
+  EXPECT_FALSE(pacer.take_due(t0 + 40s));
+  pacer.offer("D");
+  EXPECT_EQ(pacer.take_due(t0 + 41s), "D");
+
   // The last publish does not wait for the interval, and is skipped when the
   // server has it already.
   EXPECT_EQ(pacer.take_final("E"), "E");
   EXPECT_FALSE(pacer.take_final("E"));
 }
 
-TEST(tune_publish, reconnection_backs_off_to_a_minute_and_starts_over_after_a_session) {
+TEST(tune_publish, reconnection_backs_off_to_a_minute_and_starts_over_only_after_a_proven_session) {
   tune_publish::reconnect_backoff backoff;
+  auto seconds = [](steady_clock::duration d) { return std::chrono::duration_cast<std::chrono::seconds>(d).count(); };
   std::vector<long> delays;
-  for (int i = 0; i < 9; ++i)
-    delays.push_back(std::chrono::duration_cast<std::chrono::seconds>(backoff.next()).count());
+  for (int i = 0; i < 9; ++i) {
+    delays.push_back(seconds(backoff.next()));
+    // Every attempt logs in, then the session dies within seconds: no reset.
+    backoff.session_ended(2s);
+  }
   EXPECT_EQ(delays, (std::vector<long>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
-  backoff.reset();
+  backoff.session_ended(59s);
+  EXPECT_EQ(backoff.next(), 60s) << "a session short of a minute proves nothing";
+  backoff.session_ended(1min);
   EXPECT_EQ(backoff.next(), 1s);
+  EXPECT_EQ(backoff.next(), 2s);
+}
+
+// The publisher's items: each element's text cut on a character boundary and
+// marked, so that the worst item stays far below what servers accept.
+TEST(tune_publish, long_fields_are_cut_on_a_character_boundary_within_the_budget) {
+  const std::size_t budget = reader::tune_text_budget;
+  const std::string e_acute = "\xC3\xA9", euro = "\xE2\x82\xAC", clef = "\xF0\x9D\x84\x9E";
+  std::string title;
+  for (int i = 0; i < 50000; ++i) title += e_acute + euro + clef;  // 150,000 characters
+  const now_playing long_title{player_state::playing, {{"title", title}, {"artist", "Band"}}, "200"};
+
+  const std::string cut = reader::tune_payload(long_title, budget);
+  const std::string open = "<title>", close = "</title>";
+  const auto start = cut.find(open) + open.size();
+  const std::string text = cut.substr(start, cut.find(close) - start);
+  EXPECT_LE(text.size(), budget);
+  EXPECT_GT(text.size(), budget - 10) << "the cut keeps all that fits";
+  // Whole references of the title's characters in order, then the mark.
+  const std::string cycle = "&#xe9;&#x20ac;&#x1d11e;", mark = "&#x2026;";
+  ASSERT_TRUE(text.ends_with(mark)) << text.substr(text.size() - 40);
+  const std::string kept = text.substr(0, text.size() - mark.size());
+  std::string expected_prefix;
+  while (expected_prefix.size() < kept.size()) expected_prefix += cycle;
+  EXPECT_EQ(kept, expected_prefix.substr(0, kept.size()));
+  const std::size_t last_reference = kept.rfind("&#x");
+  EXPECT_TRUE(kept.ends_with(";") && kept.find(';', last_reference) == kept.size() - 1) << "a reference was split";
+  EXPECT_NE(cut.find("<artist>Band</artist>"), std::string::npos) << "the other elements stay";
+
+  // A text that fits exactly is left whole; the reader's output is never cut.
+  const now_playing exact{player_state::playing, {{"title", std::string(budget, 'x')}}, "1"};
+  EXPECT_EQ(reader::tune_payload(exact, budget), reader::tune_payload(exact));
+  const now_playing one_more{player_state::playing, {{"title", std::string(budget + 1, 'x')}}, "1"};
+  EXPECT_NE(reader::tune_payload(one_more).find(std::string(budget + 1, 'x')), std::string::npos);
+
+  // The worst item: every element present and long, every character needing
+  // the longest escape or reference, ill-formed bytes among them.
+  std::string heavy;
+  for (int i = 0; i < 20000; ++i) heavy += i % 3 ? "\xF4\x8F\xBF\xBD" : (i % 2 ? "'" : "\x01\xFF");
+  const now_playing worst{
+      player_state::playing,
+      {{"artist", heavy}, {"album", heavy}, {"title", heavy}, {"tracknumber", heavy}, {"uri", heavy}, {"rating", "10"}},
+      "65535"};
+  const std::string item = reader::tune_payload(worst, budget);
+  EXPECT_LE(item.size(), 5 * budget + 300);
+  EXPECT_LT(item.size(), 24u * 1024) << "well under the 64 KiB a strict server may allow";
+  EXPECT_NE(item.find("&#x2026;</title>"), std::string::npos);
 }
 
 }  // namespace

@@ -95,42 +95,61 @@ bool is_xml_char(char32_t c) {
          (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Character data in printable ASCII: markup characters as entities, the rest
-// outside 0x20..0x7E as character references (line breaks included, so a
-// payload stays on one line); characters XML cannot carry become U+FFFD.
-void append_xml_text(std::string& out, std::string_view text) {
+// One character as character data in printable ASCII: markup characters as
+// entities, the rest outside 0x20..0x7E as character references (line breaks
+// included, so a payload stays on one line); characters XML cannot carry
+// become U+FFFD.
+void append_xml_char(std::string& out, char32_t c) {
+  switch (c) {
+    case '<':
+      out += "&lt;";
+      return;
+    case '>':
+      out += "&gt;";
+      return;
+    case '&':
+      out += "&amp;";
+      return;
+    case '\'':
+      out += "&apos;";
+      return;
+    case '"':
+      out += "&quot;";
+      return;
+  }
+  if (c >= 0x20 && c <= 0x7E) {
+    out += static_cast<char>(c);
+    return;
+  }
+  std::array<char, 8> hex;
+  const auto end = std::to_chars(hex.data(), hex.data() + hex.size(),
+                                 static_cast<std::uint32_t>(is_xml_char(c) ? c : replacement_character), 16)
+                       .ptr;
+  out += "&#x";
+  out.append(hex.data(), end);
+  out += ';';
+}
+
+// The mark of a cut text: U+2026 HORIZONTAL ELLIPSIS, escaped.
+constexpr std::string_view cut_mark = "&#x2026;";
+
+// The text as character data (see append_xml_char), at most `budget` bytes of
+// it: a longer text keeps the whole characters that fit with the cut mark
+// after them, so a cut never splits a character or its reference.
+void append_xml_text(std::string& out, std::string_view text, std::size_t budget) {
+  const std::size_t start = out.size();
+  std::size_t fits_with_mark = start;  // the end of the characters that leave room for the mark
   for (std::size_t pos = 0; pos < text.size();) {
     const code_point c = next_code_point(text, pos);
     pos += c.size;
-    switch (c.value) {
-      case '<':
-        out += "&lt;";
-        continue;
-      case '>':
-        out += "&gt;";
-        continue;
-      case '&':
-        out += "&amp;";
-        continue;
-      case '\'':
-        out += "&apos;";
-        continue;
-      case '"':
-        out += "&quot;";
-        continue;
+    append_xml_char(out, c.value);
+    const std::size_t used = out.size() - start;
+    if (used > budget) {
+      out.resize(fits_with_mark);
+      out += cut_mark;
+      return;
     }
-    if (c.value >= 0x20 && c.value <= 0x7E) {
-      out += static_cast<char>(c.value);
-      continue;
-    }
-    std::array<char, 8> hex;
-    const auto end =
-        std::to_chars(hex.data(), hex.data() + hex.size(),
-                      static_cast<std::uint32_t>(is_xml_char(c.value) ? c.value : replacement_character), 16)
-            .ptr;
-    out += "&#x";
-    out.append(hex.data(), end);
-    out += ';';
+    if (used + cut_mark.size() <= budget) fits_with_mark = out.size();
   }
 }
 
@@ -283,15 +302,16 @@ std::string json_line(const now_playing& state) {
   return line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::strict);
 }
 
-std::string tune_payload(const now_playing& state) {
+std::string tune_payload(const now_playing& state, std::size_t text_budget) {
+  if (text_budget < cut_mark.size()) text_budget = cut_mark.size();
   std::string payload(tune_start);
   const std::size_t empty_size = payload.size();
-  auto add = [&payload, empty_size](std::string_view element, std::string_view text) {
+  auto add = [&payload, empty_size, text_budget](std::string_view element, std::string_view text) {
     if (payload.size() == empty_size) payload += '>';
     payload += '<';
     payload += element;
     payload += '>';
-    append_xml_text(payload, text);
+    append_xml_text(payload, text, text_budget);
     payload += "</";
     payload += element;
     payload += '>';

@@ -5,6 +5,8 @@
 // outside printable ASCII is escaped. The text is UTF-8 for people to read.
 #pragma once
 
+#include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -25,7 +27,17 @@ std::string json_line(const now_playing& state);
 // first field of that name (any letter case) is not empty and, for length and
 // rating, where the value fits the element (1..65535 seconds, 1..10). Any other
 // state, or no element to give, yields the empty <tune .../>.
-std::string tune_payload(const now_playing& state);
+// `text_budget` bounds each element's escaped text in bytes: a longer one is
+// cut after a whole character and ends with U+2026, the ellipsis (escaped), all within
+// the budget.
+std::string tune_payload(const now_playing& state, std::size_t text_budget = std::numeric_limits<std::size_t>::max());
+
+// The budget for items that every server takes: the seven elements at most
+// (five of free text) come to about 21 KiB even when every character needs
+// the longest reference (10 bytes), far below the 256 KiB Prosody and
+// ejabberd accept by default, and below the 64 KiB some servers are set to.
+// Plain ASCII keeps 4,096 characters of a field, any text at least 408.
+constexpr std::size_t tune_text_budget = 4096;
 
 // One line for a person checking the set-up, in valid UTF-8 without control
 // characters: "\u25B6 Band \u2014 Song (3:35)", "\u25A0 stopped",

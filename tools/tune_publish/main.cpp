@@ -40,7 +40,8 @@ using tune_publish::steady_clock;
 constexpr char program[] = "vek-tune-publish";
 constexpr char synopsis[] =
     "vek-tune-publish --jid USER@DOMAIN [--password-file FILE] [--server HOST[:PORT]]\n"
-    "                        [--ca-file PEM] [--verbose] < JSON-LINES";
+    "                        [--ca-file PEM] [--verbose] < JSON-LINES\n"
+    "       vek-tune-publish --check --jid USER@DOMAIN [--password-file FILE] ...";
 constexpr char description[] =
     "Publishes what the player plays as the XMPP User Tune (XEP-0118, over PEP) of\n"
     "the account USER@DOMAIN, read from the JSON lines of vek-ipc-read.exe --watch\n"
@@ -54,9 +55,17 @@ constexpr char footer[] =
     "It publishes each change as the current item of the account's tune node: the\n"
     "payload vek-ipc-read --tune would print (the empty <tune/> when stopped, when\n"
     "nothing has played or without a player), at most once a second and always\n"
-    "ending on the latest state. A dropped connection is retried after 1, 2, 4, ...\n"
-    "up to 60 s. End of input, SIGINT or SIGTERM: it publishes the empty tune,\n"
-    "closes the stream and exits 0.\n"
+    "ending on the latest state. Each element's text is cut to 4096 bytes of XML,\n"
+    "after a whole character and marked with an ellipsis, so that every server\n"
+    "takes the item. It sends no presence: the account shows no extra resource,\n"
+    "and contacts still get the tune. A dropped connection is retried after 1, 2,\n"
+    "4, ... up to 60 s; the waits start over only after a session that lasted a\n"
+    "minute. End of input, SIGINT or SIGTERM: it publishes the empty tune, closes\n"
+    "the stream and exits 0.\n"
+    "\n"
+    "--check logs in once, publishes nothing, prints on standard output the server\n"
+    "it reached, its TLS certificate, the bound address and whether the account\n"
+    "offers PEP, then exits: 0 when all is well, else with the status below.\n"
     "\n"
     "The password is the first line of FILE (keep it readable only by you), or else\n"
     "$VEK_XMPP_PASSWORD; never an argument. STARTTLS is required and the server's\n"
@@ -69,7 +78,8 @@ constexpr char footer[] =
     "Exit status: 0 the input ended or a signal came; 1 runtime failure; 2 usage\n"
     "error, or the password or CA file cannot be used; 3 authentication failed;\n"
     "4 certificate verification failed; 5 the server was unreachable at the first\n"
-    "connection (later losses are retried).\n";
+    "connection, its name does not exist or it refused TLS (later losses are\n"
+    "retried). With --check, 1 also when the account offers no PEP.\n";
 constexpr int exit_credentials = 3, exit_certificate = 4, exit_unreachable = 5;
 constexpr std::size_t longest_line = 16 << 20;
 // How long the end may take: the last publish answered, the stream closed.
@@ -86,6 +96,7 @@ struct usage_error {
 struct options {
   tune_publish::link_settings link;
   bool verbose = false;
+  bool check = false;
 };
 
 // HOST, HOST:PORT, [V6] or [V6]:PORT.
@@ -171,6 +182,8 @@ std::variant<options, int> parse_options(int argc, char** argv) {
           ->type_name("HOST[:PORT]");
   app.add_option("--ca-file", parsed.link.ca_file, "also trust the certificates in this PEM file")->type_name("PEM");
   app.add_flag("--verbose", parsed.verbose, "report each connection and each publish, with the time");
+  app.add_flag("--check", parsed.check,
+               "log in once, report the server, TLS, login and PEP,\npublish nothing and exit; reads no input");
   cli::follow_convention(app, synopsis, description, footer);
   if (const auto status = cli::parse(app, argc, argv)) return *status;
 
@@ -253,6 +266,66 @@ class line_input {
   unsigned long line_number_ = 0;
 };
 
+// The status for a link that went down before or during a session.
+int failure_status(tune_publish::link_failure failure) {
+  switch (failure) {
+    case tune_publish::link_failure::credentials:
+      return exit_credentials;
+    case tune_publish::link_failure::certificate:
+      return exit_certificate;
+    case tune_publish::link_failure::unreachable:
+      return exit_unreachable;
+    default:
+      return cli::exit_failure;
+  }
+}
+
+// --check: one login, the facts on standard output, nothing published.
+int run_check(const options& opts) {
+  signal(SIGPIPE, SIG_IGN);
+  tune_publish::tune_link link(opts.link, [](const std::string& text) { say(text); });
+  auto run_until = [&link](steady_clock::time_point deadline, auto&& done) {
+    while (!done() && steady_clock::now() < deadline) link.run_once(50ms);
+    return done();
+  };
+  link.connect();
+  using tune_publish::link_state;
+  if (!run_until(steady_clock::now() + attempt_time, [&] { return link.state() != link_state::connecting; })) {
+    say("cannot connect to " + link.endpoint() + ": no answer within 30 s");
+    return exit_unreachable;
+  }
+  if (link.state() != link_state::online) {
+    say(link.failure_text());
+    return failure_status(link.failure());
+  }
+  const auto facts = link.facts();
+  std::printf("server:         %s (%s)\n", facts.address.empty() ? "?" : facts.address.c_str(),
+              link.endpoint().c_str());
+  std::printf("TLS:            %s\n", facts.secured ? "yes, the certificate is valid for the domain" : "no");
+  if (!facts.certificate.empty()) std::printf("certificate:    %s\n", facts.certificate.c_str());
+  std::printf("authentication: accepted, bound as %s\n", facts.bound_jid.c_str());
+  link.query_pep();
+  const bool answered = run_until(steady_clock::now() + closing_time,
+                                  [&] { return link.pep_offered().has_value() || link.state() != link_state::online; });
+  int status = cli::exit_success;
+  if (!answered || !link.pep_offered()) {
+    std::printf("PEP:            unknown\n");
+    say(link.state() == link_state::online ? "the server did not answer the query for PEP within 5 s"
+                                           : link.failure_text());
+    status = cli::exit_failure;
+  } else if (!*link.pep_offered()) {
+    std::printf("PEP:            not offered\n");
+    say("the account " + opts.link.jid + " has no pubsub/pep identity: the server offers no PEP to publish to");
+    status = cli::exit_failure;
+  } else {
+    std::printf("PEP:            offered (the account is a pubsub/pep service)\n");
+  }
+  std::fflush(stdout);
+  link.close();
+  run_until(steady_clock::now() + closing_time, [&] { return link.state() == link_state::down; });
+  return status;
+}
+
 int run(const options& opts) {
   sigset_t signals;
   sigemptyset(&signals);
@@ -274,9 +347,10 @@ int run(const options& opts) {
   tune_publish::reconnect_backoff backoff;
   line_input input(STDIN_FILENO);
   bool input_open = true, finishing = false, ever_online = false;
+
   // While connecting: when the attempt is given up; while down: when the next starts.
   constexpr steady_clock::time_point never = steady_clock::time_point::max();
-  steady_clock::time_point attempt_deadline = never, reconnect_at = never;
+  steady_clock::time_point attempt_deadline = never, reconnect_at = never, online_since = never;
 
   auto on_line = [&](unsigned long number, std::string_view line, bool overlong) {
     if (overlong) {
@@ -289,7 +363,7 @@ int run(const options& opts) {
       say("line " + std::to_string(number) + ": malformed input (" + bad->reason + "); skipped");
       return;
     }
-    pacer.offer(reader::tune_payload(std::get<reader::now_playing>(parsed)));
+    pacer.offer(reader::tune_payload(std::get<reader::now_playing>(parsed), reader::tune_text_budget));
   };
   auto publish = [&](const std::string& payload) {
     link.publish(payload);
@@ -310,7 +384,7 @@ int run(const options& opts) {
     if (state == tune_publish::link_state::online && attempt_deadline != never) {
       attempt_deadline = never;
       ever_online = true;
-      backoff.reset();
+      online_since = now;
       pacer.session_started();
       if (verbose) say(clock_time() + " connected to " + link.endpoint() + " as " + opts.link.jid);
     }
@@ -321,7 +395,13 @@ int run(const options& opts) {
     }
     if (state == tune_publish::link_state::down && reconnect_at == never) {
       // The verdict on the session or attempt that just ended.
+      if (online_since != never) backoff.session_ended(now - online_since);
+      online_since = never;
       if (link.failure() != tune_publish::link_failure::none) say(link.failure_text());
+      if (link.lost_over_publish()) {
+        pacer.refuse_last_taken();
+        say("the server would not take the last tune: it is not sent again, the next one is");
+      }
       switch (link.failure()) {
         case tune_publish::link_failure::credentials:
           return exit_credentials;
@@ -358,18 +438,26 @@ int run(const options& opts) {
       if (auto due = pacer.take_due(now)) publish(*due);
     }
 
-    // Wait for input, a signal, the connection or the next deadline.
-    auto until = std::min(now + 250ms, reconnect_at);
+    // Send what was just published before waiting; a session that ended
+    // meanwhile is dealt with first.
+    link.pump();
+    if (link.state() != state) continue;
+
+    // Wait for input, a signal, the connection or the next deadline, all at once.
+    const auto library = link.wait_for();
+    auto until = std::min(now + library.longest, reconnect_at);
+    if (state == tune_publish::link_state::connecting) until = std::min(until, attempt_deadline);
     if (auto due = pacer.next_due(); due && state == tune_publish::link_state::online) until = std::min(until, *due);
-    const auto wait =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::max(until - now, steady_clock::duration::zero()));
-    pollfd watched[2] = {{signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}};
-    if (state == tune_publish::link_state::down) {
-      poll(watched, 2, static_cast<int>(wait.count()));
-    } else {
-      link.run_once(std::min(wait, std::chrono::milliseconds(50)));
-      poll(watched, 2, 0);
+    // Rounded up: waking before a deadline would only spin until it.
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+        std::max(until - steady_clock::now(), steady_clock::duration::zero()));
+    pollfd watched[3] = {
+        {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, {library.fd, library.events, 0}};
+    if (poll(watched, 3, static_cast<int>(wait.count())) < 0 && errno != EINTR) {
+      say(std::string("cannot wait for input: ") + std::strerror(errno));
+      return cli::exit_failure;
     }
+    link.pump();
     signalfd_siginfo received;
     if (read(signal_fd, &received, sizeof received) == sizeof received) finishing = true;
     if (input_open && (watched[1].revents & (POLLIN | POLLHUP | POLLERR))) {
@@ -379,7 +467,8 @@ int run(const options& opts) {
   }
 
   // The end: the empty tune, answered, then the stream closed.
-  if (auto last = pacer.take_final(reader::tune_payload(reader::now_playing{}))) publish(*last);
+  if (auto last = pacer.take_final(reader::tune_payload(reader::now_playing{}, reader::tune_text_budget)))
+    publish(*last);
   const auto deadline = steady_clock::now() + closing_time;
   while (link.state() == tune_publish::link_state::online && link.unanswered() > 0 && steady_clock::now() < deadline)
     link.run_once(50ms);
@@ -394,7 +483,8 @@ int main(int argc, char** argv) {
   try {
     auto parsed = parse_options(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
-    return run(std::get<options>(parsed));
+    const auto& opts = std::get<options>(parsed);
+    return opts.check ? run_check(opts) : run(opts);
   } catch (const std::exception& error) {
     say(std::string("failed: ") + error.what());
     return cli::exit_failure;

@@ -21,6 +21,10 @@ class publish_pacer {
   // A new session: the server's item may be anything, so the latest state is
   // due again (and nothing older).
   void session_started() { published_.reset(); }
+  // The server ended the session over the last payload taken (a stanza too
+  // big for it): it is not offered to the server again, even in a new
+  // session, so that it is never sent in a loop. A new state is.
+  void refuse_last_taken() { refused_ = published_; }
 
   // The payload to publish at `now`, marked as published, or nothing when
   // there is no change or the interval since the last publish has not passed.
@@ -32,24 +36,34 @@ class publish_pacer {
   std::optional<steady_clock::time_point> next_due() const;
 
  private:
-  bool has_change() const { return latest_ && latest_ != published_; }
+  bool has_change() const { return latest_ && latest_ != published_ && latest_ != refused_; }
 
   steady_clock::duration min_interval_;
   std::optional<std::string> latest_;
   std::optional<std::string> published_;
+  std::optional<std::string> refused_;
   std::optional<steady_clock::time_point> last_publish_;
 };
 
-// Delays between connection attempts: 1 s, doubling to at most 60 s, from the
-// start again once a session has been established.
+// Delays between connection attempts: 1 s, doubling to at most 60 s. They
+// start over only after a session that lived `proving_time`: a server that
+// takes the login and then drops the session at once (a stanza it will not
+// take, a relay in the way) is a failure like any other, or the account
+// would log in every second.
 class reconnect_backoff {
  public:
+  explicit reconnect_backoff(steady_clock::duration proving_time = std::chrono::minutes(1))
+      : proving_time_(proving_time) {}
   steady_clock::duration next();
-  void reset() { next_ = first; }
+  // A session (logged in) ended after `lived`.
+  void session_ended(steady_clock::duration lived) {
+    if (lived >= proving_time_) next_ = first;
+  }
 
  private:
   static constexpr steady_clock::duration first = std::chrono::seconds(1);
   static constexpr steady_clock::duration longest = std::chrono::seconds(60);
+  steady_clock::duration proving_time_;
   steady_clock::duration next_ = first;
 };
 

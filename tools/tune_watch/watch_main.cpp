@@ -9,6 +9,8 @@
 // the tune's child elements in document order, name to text ({} for the empty
 // tune). "ready" goes to standard error each time its presence has been sent;
 // a dropped connection is retried every half second. SIGTERM or SIGINT ends it.
+// --timestamps puts before each line the wall-clock time it was received, in
+// seconds since the epoch with microseconds, for measuring the chain's delay.
 #include <signal.h>
 #include <strophe.h>
 
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <iostream>
@@ -52,11 +55,13 @@ struct options {
   std::string ca_file;
   std::string from;
   bool verbose = false;
+  bool timestamps = false;
 };
 
 [[noreturn]] void usage_error(const std::string& message) {
   std::cerr << program << ": " << message << "\nusage: " << program
-            << " --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID [--verbose]\n";
+            << " --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID [--verbose] "
+               "[--timestamps]\n";
   std::exit(2);
 }
 
@@ -75,6 +80,10 @@ options parse_options(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--verbose") {
       opt.verbose = true;
+      continue;
+    }
+    if (arg == "--timestamps") {
+      opt.timestamps = true;
       continue;
     }
     if (i + 1 >= argc) usage_error("missing value after " + arg);
@@ -312,6 +321,13 @@ class watcher {
   }
 
   void print_tune(xmpp_stanza_t* tune) {
+    if (opt_.timestamps) {
+      timespec now{};
+      clock_gettime(CLOCK_REALTIME, &now);
+      char stamp[32];
+      std::snprintf(stamp, sizeof stamp, "%lld.%06ld ", static_cast<long long>(now.tv_sec), now.tv_nsec / 1000);
+      std::cout << stamp;
+    }
     auto line = nlohmann::ordered_json::object();
     for (xmpp_stanza_t* child = xmpp_stanza_get_children(tune); child; child = xmpp_stanza_get_next(child)) {
       if (!xmpp_stanza_is_tag(child)) continue;
