@@ -31,7 +31,8 @@ xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca="" xmpp_tracked_pi
 # the loopback, without epmd (which would outlive the test), and a node name
 # of its own (the spool is bound to it, so it stays across restarts).
 xmpp_dist_port="" xmpp_node="" xmpp_pending_accounts=() xmpp_accounts=()
-xmpp_erl_libs=/usr/lib/x86_64-linux-gnu
+# Where the package keeps ejabberd's Erlang applications, as ejabberdctl knows.
+xmpp_erl_libs=$(sed -n "s/^ERL_LIBS='\(.*\)'\$/\1/p" /usr/sbin/ejabberdctl 2>/dev/null)
 
 xmpp_fail() {
   echo "ejabberd fixture: $*" >&2
@@ -69,7 +70,7 @@ xmpp_make_certificate() {  # base name: a self-signed certificate and key for lo
 }
 
 xmpp_setup() {
-  command -v erl >/dev/null && [ -d "$xmpp_erl_libs" ] && compgen -G "$xmpp_erl_libs/ejabberd-*" >/dev/null ||
+  command -v erl >/dev/null && [ -n "$xmpp_erl_libs" ] && compgen -G "$xmpp_erl_libs/ejabberd-*" >/dev/null ||
     xmpp_fail "ejabberd is not installed" || return
   xmpp_dir=$(mktemp -d "${TMPDIR:-/tmp}/vek-ejabberd.XXXXXX") || return
   trap xmpp_cleanup EXIT

@@ -8,10 +8,10 @@
 // entity capabilities (XEP-0115) that it wants tune notifications, and prints
 // each tune the --from account publishes as one JSON line on standard output:
 // the tune's child elements in document order, name to text ({} for the empty
-// tune). A notification marked as delayed (a server re-sending the last tune
-// to a contact who logs in) is not a change and is not printed. "ready" goes
-// to standard error each time its presence has been sent; a dropped connection
-// is retried every half second. SIGTERM or SIGINT ends it.
+// tune). Servers send the last tune again to a contact who logs in (Prosody
+// twice, with distinct ids), unmarked: it is printed like any other. "ready"
+// goes to standard error each time its presence has been sent; a dropped
+// connection is retried every half second. SIGTERM or SIGINT ends it.
 //
 // For the tests of presence: --priority sets the priority of its presence;
 // --presence-log appends "FULL-JID TYPE PRIORITY" for every presence from the
@@ -46,7 +46,6 @@ constexpr const char* ns_tune = "http://jabber.org/protocol/tune";
 constexpr const char* ns_disco_info = "http://jabber.org/protocol/disco#info";
 constexpr const char* ns_caps = "http://jabber.org/protocol/caps";
 constexpr const char* ns_pubsub_event = "http://jabber.org/protocol/pubsub#event";
-constexpr const char* ns_delay = "urn:xmpp:delay";
 constexpr const char* caps_node = "urn:vek:tune-watch";
 constexpr const char* identity_category = "client";
 constexpr const char* identity_type = "pc";
@@ -411,10 +410,6 @@ class watcher {
     xmpp_stanza_t* items = event ? xmpp_stanza_get_child_by_name(event, "items") : nullptr;
     const char* node = items ? xmpp_stanza_get_attribute(items, "node") : nullptr;
     if (!node || std::strcmp(node, ns_tune) != 0) return 1;
-    if (xmpp_stanza_get_child_by_name_and_ns(stanza, "delay", ns_delay)) {
-      if (self->opt_.verbose) std::cerr << program << ": a delayed notification (an earlier tune), skipped\n";
-      return 1;
-    }
     // Prosody may send one notification both to the bare JID and to the full
     // JID (with the same stanza id); each is printed once.
     if (const char* id = xmpp_stanza_get_id(stanza)) {
