@@ -253,9 +253,12 @@ xmpp_create_account() {  # name password
   xmpp_ctl register "$1" localhost "$2" ||
     { xmpp_fail "could not create $1@localhost"; tail -n 5 "$xmpp_dir/ejabberdctl.out" >&2; return 1; }
   for other in "${xmpp_accounts[@]}"; do
-    xmpp_ctl add_rosteritem "$1" localhost "$other" localhost "$other" contacts both &&
-      xmpp_ctl add_rosteritem "$other" localhost "$1" localhost "$1" contacts both ||
-      { xmpp_fail "could not make $1 and $other contacts"; tail -n 5 "$xmpp_dir/ejabberdctl.out" >&2; return 1; }
+    if ! xmpp_ctl add_rosteritem "$1" localhost "$other" localhost "$other" contacts both ||
+      ! xmpp_ctl add_rosteritem "$other" localhost "$1" localhost "$1" contacts both; then
+      xmpp_fail "could not make $1 and $other contacts"
+      tail -n 5 "$xmpp_dir/ejabberdctl.out" >&2
+      return 1
+    fi
   done
   xmpp_accounts+=("$1")
 }

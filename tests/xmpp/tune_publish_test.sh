@@ -11,13 +11,14 @@ set -u
 publisher=$1
 watcher=$2
 here=$(cd "$(dirname "$0")" && pwd)
-case ${3:-prosody} in
-  # shellcheck source=tests/xmpp/prosody.sh
-  prosody) source "$here/prosody.sh" ;;
-  # shellcheck source=tests/xmpp/ejabberd.sh
-  ejabberd) source "$here/ejabberd.sh" ;;
+fixture=${3:-prosody}
+case $fixture in
+  prosody | ejabberd) ;;
   *) echo "usage: tune_publish_test.sh PUBLISHER WATCHER [prosody|ejabberd]" >&2; exit 2 ;;
 esac
+# ejabberd.sh has the same functions and variables.
+# shellcheck source=tests/xmpp/prosody.sh
+source "$here/$fixture.sh"
 
 xmpp_setup || exit 1
 xmpp_add_account alice alice-secret && xmpp_add_account bob bob-secret || exit 1
