@@ -21,9 +21,11 @@ vek_packages_install="cmake ninja-build g++ pkg-config nlohmann-json3-dev libcli
 vek_packages_demo="$vek_packages_install prosody openssl"
 # The tests besides: GoogleTest's sources; clang, lld and llvm-dlltool for the
 # test player in Microsoft's C++ ABI; clang's libFuzzer for the fuzz preset;
-# OpenSSL's headers for the base64 benchmark's yardstick. Google Benchmark
-# itself is built from Debian's source package (below).
-vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev"
+# OpenSSL's headers for the base64 benchmark's yardstick; ejabberd, the second
+# XMPP server the publisher is tested against (the tests run their own
+# instance; the package's service, if it starts, is left alone). Google
+# Benchmark itself is built from Debian's source package (below).
+vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev ejabberd"
 
 vek_ensure_deps() {
   local packages

@@ -15,10 +15,12 @@
 #   xmpp_log_tail [N]           the last lines of the server's log
 #   "${xmpp_tied[@]}" CMD...    runs CMD so that it ends when the test does
 #
-# After xmpp_setup: xmpp_dir, xmpp_ca (the server's certificate, to trust),
+# After xmpp_setup: xmpp_server (its name), xmpp_dir, xmpp_ca (the server's certificate, to trust),
 # xmpp_other_ca (an unrelated self-signed certificate for the same name);
 # after xmpp_start: xmpp_port, xmpp_pid.
 
+# shellcheck disable=SC2034 # for the tests that source this file
+xmpp_server=prosody
 xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca="" xmpp_tracked_pids=""
 
 xmpp_fail() {

@@ -1,21 +1,34 @@
 // vek-tune-watch: an XMPP contact that follows another account's User Tune
 // (XEP-0118) through PEP, for testing the publisher against a real server.
 //
-//   vek-tune-watch --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID [--verbose]
+//   vek-tune-watch --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID
+//                  [--priority N] [--presence-log FILE] [--message-log FILE] [--send-chats] [--verbose]
 //
 // It logs in over STARTTLS with certificate verification, announces through
 // entity capabilities (XEP-0115) that it wants tune notifications, and prints
 // each tune the --from account publishes as one JSON line on standard output:
 // the tune's child elements in document order, name to text ({} for the empty
-// tune). "ready" goes to standard error each time its presence has been sent;
-// a dropped connection is retried every half second. SIGTERM or SIGINT ends it.
+// tune). Servers send the last tune again to a contact who logs in (Prosody
+// twice, with distinct ids), unmarked: it is printed like any other. "ready"
+// goes to standard error each time its presence has been sent; a dropped
+// connection is retried every half second. SIGTERM or SIGINT ends it.
+//
+// For the tests of presence: --priority sets the priority of its presence;
+// --presence-log appends "FULL-JID TYPE PRIORITY" for every presence from the
+// --from account (TYPE "available" for an available one, PRIORITY 0 when none
+// is given); --message-log appends each message with a body or an error as
+// "FROM TYPE CONDITION-OR-BODY"; --send-chats reads "TO TEXT" lines from
+// standard input and sends each as a chat message, once logged in.
 // --timestamps puts before each line the wall-clock time it was received, in
 // seconds since the epoch with microseconds, for measuring the chain's delay.
+#include <fcntl.h>
 #include <signal.h>
 #include <strophe.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -54,14 +67,19 @@ struct options {
   unsigned short port = 5222;
   std::string ca_file;
   std::string from;
+  std::string priority;  // empty: none sent
+  std::string presence_log;
+  std::string message_log;
+  bool send_chats = false;
   bool verbose = false;
   bool timestamps = false;
 };
 
 [[noreturn]] void usage_error(const std::string& message) {
   std::cerr << program << ": " << message << "\nusage: " << program
-            << " --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID [--verbose] "
-               "[--timestamps]\n";
+            << " --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID\n"
+            << "       [--priority N] [--presence-log FILE] [--message-log FILE] [--send-chats] [--verbose]\n"
+            << "       [--timestamps]\n";
   std::exit(2);
 }
 
@@ -78,8 +96,8 @@ options parse_options(int argc, char** argv) {
   std::string server;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--verbose") {
-      opt.verbose = true;
+    if (arg == "--verbose" || arg == "--send-chats") {
+      (arg == "--verbose" ? opt.verbose : opt.send_chats) = true;
       continue;
     }
     if (arg == "--timestamps") {
@@ -98,6 +116,17 @@ options parse_options(int argc, char** argv) {
       opt.ca_file = value;
     } else if (arg == "--from") {
       opt.from = lower_ascii(bare_jid(value));
+    } else if (arg == "--priority") {
+      char* end = nullptr;
+      const long priority = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || priority < -128 || priority > 127) {
+        usage_error("the priority must be a number from -128 to 127, not " + value);
+      }
+      opt.priority = std::to_string(priority);
+    } else if (arg == "--presence-log") {
+      opt.presence_log = value;
+    } else if (arg == "--message-log") {
+      opt.message_log = value;
     } else {
       usage_error("unknown argument " + arg);
     }
@@ -112,6 +141,9 @@ options parse_options(int argc, char** argv) {
   }
   // libstrophe would only say that TLS is unavailable, once connected.
   if (!std::ifstream(opt.ca_file)) usage_error("cannot read " + opt.ca_file);
+  for (const auto* log : {&opt.presence_log, &opt.message_log}) {
+    if (!log->empty() && !std::ofstream(*log, std::ios::app)) usage_error("cannot write to " + *log);
+  }
   const auto colon = server.rfind(':');
   opt.host = server.substr(0, colon);
   if (colon != std::string::npos) {
@@ -154,7 +186,11 @@ const char* event_name(xmpp_conn_event_t event) {
 
 class watcher {
  public:
-  watcher(const options& opt, xmpp_ctx_t* ctx) : opt_(opt), ctx_(ctx), ver_(caps_ver(ctx)) {}
+  watcher(const options& opt, xmpp_ctx_t* ctx) : opt_(opt), ctx_(ctx), ver_(caps_ver(ctx)) {
+    if (!opt.presence_log.empty()) presence_log_.open(opt.presence_log, std::ios::app);
+    if (!opt.message_log.empty()) message_log_.open(opt.message_log, std::ios::app);
+    if (opt.send_chats) fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+  }
 
   int run() {
     auto next_attempt = std::chrono::steady_clock::now();
@@ -163,13 +199,16 @@ class watcher {
       xmpp_run_once(ctx_, 100);
       if (presence_pending_ && conn_ && xmpp_conn_send_queue_len(conn_) == 0) {
         presence_pending_ = false;
+        online_ = true;
         std::cerr << "ready" << std::endl;
       }
+      if (opt_.send_chats) send_chats();
       if (conn_ && dropped_) {
         // Released here, never inside the connection's own handler.
         xmpp_conn_release(conn_);
         conn_ = nullptr;
         dropped_ = false;
+        online_ = false;
         next_attempt = std::chrono::steady_clock::now() + retry_interval;
       }
     }
@@ -228,9 +267,11 @@ class watcher {
     if (event == XMPP_CONN_CONNECT) {
       xmpp_handler_add(conn, on_iq, nullptr, "iq", nullptr, self);
       xmpp_handler_add(conn, on_message, nullptr, "message", nullptr, self);
+      xmpp_handler_add(conn, on_presence, nullptr, "presence", nullptr, self);
       self->send_presence(conn);
     } else if (event == XMPP_CONN_DISCONNECT || event == XMPP_CONN_FAIL) {
       self->presence_pending_ = false;
+      self->online_ = false;
       self->dropped_ = true;
     }
   }
@@ -244,6 +285,12 @@ class watcher {
     xmpp_stanza_set_attribute(caps, "node", caps_node);
     xmpp_stanza_set_attribute(caps, "ver", ver_.c_str());
     xmpp_stanza_add_child_ex(presence, caps, 0);
+    if (!opt_.priority.empty()) {
+      xmpp_stanza_t* priority = new_child(presence, "priority");
+      xmpp_stanza_t* text = xmpp_stanza_new(ctx_);
+      xmpp_stanza_set_text(text, opt_.priority.c_str());
+      xmpp_stanza_add_child_ex(priority, text, 0);
+    }
     xmpp_send(conn, presence);
     xmpp_stanza_release(presence);
     presence_pending_ = true;
@@ -293,9 +340,80 @@ class watcher {
     return 1;
   }
 
+  // Reads the chat lines that have arrived and sends them while logged in;
+  // the rest wait for the next login.
+  void send_chats() {
+    char buffer[4096];
+    ssize_t got;
+    while (!input_ended_ && (got = read(STDIN_FILENO, buffer, sizeof buffer)) != 0) {
+      if (got < 0) {
+        if (errno != EINTR) break;
+        continue;
+      }
+      input_.append(buffer, static_cast<size_t>(got));
+    }
+    if (got == 0) input_ended_ = true;
+    for (std::size_t end; online_ && (end = input_.find('\n')) != std::string::npos; input_.erase(0, end + 1)) {
+      const std::string line = input_.substr(0, end);
+      const auto space = line.find(' ');
+      if (space == std::string::npos || space == 0) {
+        std::cerr << program << ": not \"TO TEXT\": " << line << "\n";
+        continue;
+      }
+      xmpp_stanza_t* message = xmpp_message_new(ctx_, "chat", line.substr(0, space).c_str(), nullptr);
+      xmpp_message_set_body(message, line.substr(space + 1).c_str());
+      xmpp_send(conn_, message);
+      xmpp_stanza_release(message);
+      if (opt_.verbose) std::cerr << program << ": sent " << line << "\n";
+    }
+  }
+
+  static int on_presence(xmpp_conn_t*, xmpp_stanza_t* stanza, void* userdata) {
+    auto* self = static_cast<watcher*>(userdata);
+    const char* from = xmpp_stanza_get_from(stanza);
+    if (!self->presence_log_.is_open() || !from || lower_ascii(bare_jid(from)) != self->opt_.from) return 1;
+    const char* type = xmpp_stanza_get_type(stanza);
+    std::string priority = "0";
+    if (xmpp_stanza_t* element = xmpp_stanza_get_child_by_name(stanza, "priority")) {
+      char* text = xmpp_stanza_get_text(element);
+      if (text) priority = text;
+      xmpp_free(self->ctx_, text);
+    }
+    self->presence_log_ << from << " " << (type ? type : "available") << " " << priority << std::endl;
+    return 1;
+  }
+
+  // The condition of an error stanza, e.g. "service-unavailable".
+  static std::string error_condition(xmpp_stanza_t* stanza) {
+    xmpp_stanza_t* error = xmpp_stanza_get_child_by_name(stanza, "error");
+    for (xmpp_stanza_t* child = error ? xmpp_stanza_get_children(error) : nullptr; child;
+         child = xmpp_stanza_get_next(child)) {
+      if (xmpp_stanza_is_tag(child) && std::strcmp(xmpp_stanza_get_name(child), "text") != 0) {
+        return xmpp_stanza_get_name(child);
+      }
+    }
+    return "none";
+  }
+
+  void log_message(xmpp_stanza_t* stanza, const char* from) {
+    const char* type = xmpp_stanza_get_type(stanza);
+    const bool error = type && std::strcmp(type, "error") == 0;
+    std::string text;
+    if (error) {
+      text = error_condition(stanza);
+    } else if (char* body = xmpp_message_get_body(stanza)) {
+      text = body;
+      xmpp_free(ctx_, body);
+    } else {
+      return;
+    }
+    message_log_ << (from ? from : "-") << " " << (type ? type : "normal") << " " << text << std::endl;
+  }
+
   static int on_message(xmpp_conn_t*, xmpp_stanza_t* stanza, void* userdata) {
     auto* self = static_cast<watcher*>(userdata);
     const char* from = xmpp_stanza_get_from(stanza);
+    if (self->message_log_.is_open()) self->log_message(stanza, from);
     if (!from || lower_ascii(bare_jid(from)) != self->opt_.from) return 1;
     xmpp_stanza_t* event = xmpp_stanza_get_child_by_name_and_ns(stanza, "event", ns_pubsub_event);
     xmpp_stanza_t* items = event ? xmpp_stanza_get_child_by_name(event, "items") : nullptr;
@@ -344,7 +462,12 @@ class watcher {
   xmpp_conn_t* conn_ = nullptr;
   bool dropped_ = false;
   bool presence_pending_ = false;
+  bool online_ = false;
   std::deque<std::string> recent_ids_;
+  std::ofstream presence_log_;
+  std::ofstream message_log_;
+  std::string input_;
+  bool input_ended_ = false;
 };
 
 }  // namespace

@@ -1,0 +1,273 @@
+# shellcheck shell=bash
+# Sourced by the XMPP tests instead of prosody.sh, with the same functions and
+# variables: a private ejabberd on 127.0.0.1 for clients only, with its own
+# configuration, Mnesia spool, log folder, Erlang cookie and self-signed
+# certificate for "localhost" in a temporary directory, run in the foreground
+# as a child of the test; never the system's service, whose ports and node it
+# leaves alone. Every account is a contact of every other one (subscription
+# both). Every wait is bounded; an EXIT trap stops what was started and removes
+# the directory.
+#
+#   xmpp_setup                  directory, certificates, configuration
+#   xmpp_start                  start on free ports and wait until it serves
+#   xmpp_add_account NAME PASS  NAME@localhost, a contact of the others
+#   xmpp_stop                   stop and wait for the process (about 2 s)
+#   xmpp_restart_same           start again on the same ports and spool
+#   xmpp_track_pid PID          a process of the test, killed at exit
+#   xmpp_log_tail [N]           the last lines of the server's log
+#   "${xmpp_tied[@]}" CMD...    runs CMD so that it ends when the test does
+#
+# After xmpp_setup: xmpp_server (its name), xmpp_dir, xmpp_ca (the server's
+# certificate, to trust), xmpp_other_ca (an unrelated self-signed certificate
+# for the same name); after xmpp_start: xmpp_port, xmpp_pid.
+#
+# The limits are Debian's defaults (262144-byte stanzas, the "normal" shaper of
+# 3000 bytes a second for every user), so that tests meet what users meet.
+
+# shellcheck disable=SC2034 # for the tests that source this file
+xmpp_server=ejabberd
+xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca="" xmpp_tracked_pids=""
+# Erlang distribution, which the control commands use: a port of its own, on
+# the loopback, without epmd (which would outlive the test), and a node name
+# of its own (the spool is bound to it, so it stays across restarts).
+xmpp_dist_port="" xmpp_node="" xmpp_pending_accounts=() xmpp_accounts=()
+# Where the package keeps ejabberd's Erlang applications, as ejabberdctl knows.
+xmpp_erl_libs=$(sed -n "s/^ERL_LIBS='\(.*\)'\$/\1/p" /usr/sbin/ejabberdctl 2>/dev/null)
+
+xmpp_fail() {
+  echo "ejabberd fixture: $*" >&2
+  return 1
+}
+
+# As root the server and its control commands run as the "ejabberd" user, which
+# owns the directory. The server ends with the test even when the test is
+# killed outright: the prefix is executed, so that the process the test holds
+# (erl execs into the Erlang VM) is the server itself.
+xmpp_tied=(setpriv --pdeathsig TERM --)  # also for the test's own background programs
+xmpp_as_server_user=("${xmpp_tied[@]}")
+[ "$(id -u)" -ne 0 ] ||
+  xmpp_as_server_user=(setpriv --pdeathsig TERM --reuid=ejabberd --regid=ejabberd --init-groups --)
+
+xmpp_cleanup() {
+  local pid
+  for pid in $xmpp_tracked_pids; do
+    kill "$pid" 2>/dev/null || true
+  done
+  xmpp_tracked_pids=""
+  xmpp_stop
+  [ -z "$xmpp_dir" ] || rm -rf "$xmpp_dir"
+  xmpp_dir=""
+}
+
+xmpp_track_pid() { xmpp_tracked_pids="$xmpp_tracked_pids $1"; }
+
+xmpp_log_tail() { tail -n "${1:-30}" "$xmpp_dir/log/ejabberd.log" 2>/dev/null; }
+
+xmpp_make_certificate() {  # base name: a self-signed certificate and key for localhost
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=localhost \
+    -addext subjectAltName=DNS:localhost -keyout "$xmpp_dir/$1.key" -out "$xmpp_dir/$1.crt" 2>/dev/null ||
+    xmpp_fail "openssl could not make the certificate $1"
+}
+
+xmpp_setup() {
+  command -v erl >/dev/null && [ -n "$xmpp_erl_libs" ] && compgen -G "$xmpp_erl_libs/ejabberd-*" >/dev/null ||
+    xmpp_fail "ejabberd is not installed" || return
+  xmpp_dir=$(mktemp -d "${TMPDIR:-/tmp}/vek-ejabberd.XXXXXX") || return
+  trap xmpp_cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  mkdir -p "$xmpp_dir/spool" "$xmpp_dir/log" "$xmpp_dir/certs"
+  xmpp_make_certificate certs/localhost && xmpp_make_certificate other || return
+  cat "$xmpp_dir/certs/localhost.crt" "$xmpp_dir/certs/localhost.key" >"$xmpp_dir/certs/localhost.pem"
+  # shellcheck disable=SC2034 # for the tests that source this file
+  xmpp_ca="$xmpp_dir/certs/localhost.crt"
+  # shellcheck disable=SC2034
+  xmpp_other_ca="$xmpp_dir/other.crt"
+  (umask 077 && od -An -N18 -tx1 /dev/urandom | tr -d ' \n' >"$xmpp_dir/.erlang.cookie") || return
+  # Erlang resolves "localhost" (the node's host) from this file, not from DNS.
+  printf '{lookup,["file","native"]}.\n{host,{127,0,0,1}, ["localhost"]}.\n' >"$xmpp_dir/inetrc"
+  xmpp_node="vek$$-$RANDOM@localhost"
+  xmpp_pending_accounts=() xmpp_accounts=()
+  : >"$xmpp_dir/log/ejabberd.log"
+  if [ "$(id -u)" -eq 0 ]; then
+    chown -R ejabberd:ejabberd "$xmpp_dir"
+    chmod 755 "$xmpp_dir"
+  fi
+}
+
+xmpp_write_config() {
+  cat >"$xmpp_dir/ejabberd.yml" <<EOF
+# Test server: clients on 127.0.0.1:$xmpp_port only, everything kept in $xmpp_dir.
+hosts: [localhost]
+loglevel: info
+log_rotate_count: 0
+certfiles: ["$xmpp_dir/certs/localhost.pem"]
+listen:
+  - port: $xmpp_port
+    ip: "127.0.0.1"
+    module: ejabberd_c2s
+    max_stanza_size: 262144
+    shaper: c2s_shaper
+    access: c2s
+    starttls_required: true
+auth_password_format: scram
+acl:
+  local:
+    user_regexp: ""
+access_rules:
+  c2s:
+    allow: all
+  pubsub_createnode:
+    allow: local
+api_permissions:
+  "console commands":
+    from: [ejabberd_ctl]
+    who: all
+    what: "*"
+shaper:
+  normal:
+    rate: 3000
+    burst_size: 20000
+shaper_rules:
+  c2s_shaper:
+    normal: all
+modules:
+  mod_admin_extra: {}
+  mod_caps: {}
+  mod_disco: {}
+  mod_pubsub:
+    access_createnode: pubsub_createnode
+    plugins: [flat, pep]
+  mod_roster: {}
+  mod_stream_mgmt: {}
+EOF
+  [ "$(id -u)" -ne 0 ] || chown ejabberd:ejabberd "$xmpp_dir/ejabberd.yml"
+}
+
+xmpp_port_open() { timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null; }
+
+# The environment and arguments ejabberdctl would give the Erlang VM, for this
+# directory; HOME is where Erlang reads the cookie. Called in a subshell, which
+# it becomes: NODE-NAME, then arguments for erl.
+xmpp_erl() {
+  cd "$xmpp_dir/spool" || exit
+  exec env HOME="$xmpp_dir" ERL_LIBS="$xmpp_erl_libs" ERL_INETRC="$xmpp_dir/inetrc" \
+    EJABBERD_CONFIG_PATH="$xmpp_dir/ejabberd.yml" EJABBERD_LOG_PATH="$xmpp_dir/log/ejabberd.log" \
+    ERL_CRASH_DUMP="$xmpp_dir/log/erl_crash.dump" ERL_CRASH_DUMP_BYTES=0 \
+    "${xmpp_as_server_user[@]}" "${xmpp_erl_prefix[@]}" erl -sname "$1" -erl_epmd_port "$xmpp_dist_port" \
+    -start_epmd false -kernel inet_dist_use_interface '{127,0,0,1}' "${@:2}"
+}
+xmpp_erl_prefix=()
+
+# ejabberdctl's command line client, run directly so that it needs neither su
+# nor the system's configuration: COMMAND ARGUMENTS... against this instance.
+xmpp_ctl() {
+  (
+    xmpp_erl_prefix=(timeout 30)
+    xmpp_erl "ctl$$-$RANDOM@localhost" -hidden -noinput -dist_listen false -s ejabberd_ctl -extra "$xmpp_node" "$@"
+  ) </dev/null >>"$xmpp_dir/ejabberdctl.out" 2>&1
+}
+
+# Starts the server on xmpp_port and waits (30 s at most) until it has started
+# every module. Fails if the process ends; status 2 if a port was taken.
+xmpp_launch() {
+  local log_start
+  log_start=$(wc -l <"$xmpp_dir/log/ejabberd.log")
+  : >"$xmpp_dir/ejabberd.out"
+  (xmpp_erl "$xmpp_node" +K true -noinput -mnesia dir "\"$xmpp_dir/spool\"" -s ejabberd) \
+    </dev/null >>"$xmpp_dir/ejabberd.out" 2>&1 &
+  xmpp_pid=$!
+  local deadline=$((SECONDS + 30))
+  while [ $SECONDS -lt $deadline ]; do
+    if ! kill -0 "$xmpp_pid" 2>/dev/null || grep -q eaddrinuse "$xmpp_dir/ejabberd.out" ||
+      tail -n +"$((log_start + 1))" "$xmpp_dir/log/ejabberd.log" | grep -q eaddrinuse; then
+      if grep -q eaddrinuse "$xmpp_dir/ejabberd.out" "$xmpp_dir/log/ejabberd.log"; then
+        xmpp_stop
+        return 2
+      fi
+      wait "$xmpp_pid" 2>/dev/null
+      xmpp_pid=""
+      xmpp_fail "ejabberd ended during start"
+      tail -n 20 "$xmpp_dir/ejabberd.out" >&2
+      return 1
+    fi
+    if tail -n +"$((log_start + 1))" "$xmpp_dir/log/ejabberd.log" | grep -q 'is started in the node' &&
+      xmpp_port_open "$xmpp_port"; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  xmpp_stop
+  xmpp_fail "ejabberd did not start on port $xmpp_port within 30 s"
+}
+
+# A port nothing listens on; another process may still take it before the
+# server does, which xmpp_launch reports, and xmpp_start then tries another.
+xmpp_free_port() {
+  local port
+  while :; do
+    port=$((20000 + RANDOM % 40000))
+    xmpp_port_open "$port" || { echo "$port"; return; }
+  done
+}
+
+xmpp_start() {
+  local status
+  for _ in 1 2 3 4 5; do
+    xmpp_port=$(xmpp_free_port)
+    xmpp_dist_port=$(xmpp_free_port)
+    [ "$xmpp_dist_port" != "$xmpp_port" ] || continue
+    xmpp_write_config
+    xmpp_launch
+    status=$?
+    [ $status -eq 2 ] && continue
+    [ $status -eq 0 ] || return $status
+    local account
+    for account in "${xmpp_pending_accounts[@]}"; do
+      xmpp_create_account "${account%% *}" "${account#* }" || return
+    done
+    xmpp_pending_accounts=()
+    return 0
+  done
+  xmpp_fail "no free port found"
+}
+
+xmpp_restart_same() {
+  xmpp_launch || xmpp_fail "could not start again on port $xmpp_port"
+}
+
+xmpp_stop() {
+  [ -n "$xmpp_pid" ] || return 0
+  kill -TERM "$xmpp_pid" 2>/dev/null || true
+  local deadline=$((SECONDS + 10))
+  while kill -0 "$xmpp_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+    sleep 0.1
+  done
+  kill -KILL "$xmpp_pid" 2>/dev/null || true
+  wait "$xmpp_pid" 2>/dev/null || true
+  xmpp_pid=""
+}
+
+xmpp_create_account() {  # name password
+  local other
+  xmpp_ctl register "$1" localhost "$2" ||
+    { xmpp_fail "could not create $1@localhost"; tail -n 5 "$xmpp_dir/ejabberdctl.out" >&2; return 1; }
+  for other in "${xmpp_accounts[@]}"; do
+    if ! xmpp_ctl add_rosteritem "$1" localhost "$other" localhost "$other" contacts both ||
+      ! xmpp_ctl add_rosteritem "$other" localhost "$1" localhost "$1" contacts both; then
+      xmpp_fail "could not make $1 and $other contacts"
+      tail -n 5 "$xmpp_dir/ejabberdctl.out" >&2
+      return 1
+    fi
+  done
+  xmpp_accounts+=("$1")
+}
+
+xmpp_add_account() {  # name password
+  # Made through the running server: before xmpp_start, when it has started.
+  if [ -n "$xmpp_pid" ]; then
+    xmpp_create_account "$1" "$2"
+  else
+    xmpp_pending_accounts+=("$1 $2")
+  fi
+}
