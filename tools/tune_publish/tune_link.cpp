@@ -317,7 +317,14 @@ void tune_link::on_connection(xmpp_conn_t*, xmpp_conn_event_t event, int, xmpp_s
 void tune_link::went_up() {
   state_ = link_state::online;
   was_online_ = true;
-  // No presence: see the header.
+  // Available at priority -1: see the header.
+  stanza_ref text(xmpp_stanza_new(ctx_));
+  xmpp_stanza_set_text(text.stanza, "-1");
+  stanza_ref priority(new_element(ctx_, "priority"));
+  xmpp_stanza_add_child(priority.stanza, text.stanza);
+  stanza_ref presence(xmpp_presence_new(ctx_));
+  xmpp_stanza_add_child(presence.stanza, priority.stanza);
+  xmpp_send(conn_, presence.stanza);
 }
 
 void tune_link::went_down(const xmpp_stream_error_t* stream_error) {

@@ -2,9 +2,10 @@
 // and the server's certificate is always verified (a CA file only adds a
 // trust anchor). Single-threaded: every callback runs inside run_once or
 // pump. One session at a time; a new attempt starts from a fresh connection,
-// so nothing queued in a lost session is sent in the next. The session never announces
-// availability: PEP needs no presence, and without it the account shows no
-// extra resource and chats to the bare address never land here.
+// so nothing queued in a lost session is sent in the next. The session is
+// available at priority -1: servers route no chat for the bare address to a
+// resource below 0, while ejabberd sends PEP notifications only for an
+// account with an available resource (Prosody needs none).
 #pragma once
 
 #include <strophe.h>
