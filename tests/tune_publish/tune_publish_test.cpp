@@ -105,11 +105,14 @@ TEST(tune_publish, a_new_session_gets_the_current_state_once_and_nothing_older) 
   // The link is down: states come and go.
   pacer.offer("B");
   pacer.offer("C");
-  pacer.session_started();
+  pacer.session_started(t0 + 4s);
+  // Not before the contacts' presence has had a second to reach the session.
+  EXPECT_FALSE(pacer.take_due(t0 + 4s + 999ms));
+  EXPECT_EQ(pacer.next_due(), t0 + 5s);
   EXPECT_EQ(pacer.take_due(t0 + 5s), "C");
   EXPECT_FALSE(pacer.take_due(t0 + 10s));
   // Even an unchanged state goes out again: the server may have lost it.
-  pacer.session_started();
+  pacer.session_started(t0 + 19s);
   EXPECT_EQ(pacer.take_due(t0 + 20s), "C");
 
   // The server dropped the session over the last item: never again, but the
@@ -117,7 +120,7 @@ TEST(tune_publish, a_new_session_gets_the_current_state_once_and_nothing_older) 
   pacer.offer("Huge");
   EXPECT_EQ(pacer.take_due(t0 + 30s), "Huge");
   pacer.refuse_last_taken();
-  pacer.session_started();
+  pacer.session_started(t0 + 39s);
   EXPECT_FALSE(pacer.take_due(t0 + 40s));
   pacer.offer("D");
   EXPECT_EQ(pacer.take_due(t0 + 41s), "D");

@@ -385,7 +385,7 @@ int run(const options& opts) {
       attempt_deadline = never;
       ever_online = true;
       online_since = now;
-      pacer.session_started();
+      pacer.session_started(now);
       if (verbose) say(clock_time() + " connected to " + link.endpoint() + " as " + opts.link.jid);
     }
     if (state == tune_publish::link_state::connecting && now >= attempt_deadline) {

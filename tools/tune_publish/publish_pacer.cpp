@@ -8,7 +8,8 @@ namespace tune_publish {
 void publish_pacer::offer(std::string payload) { latest_ = std::move(payload); }
 
 std::optional<std::string> publish_pacer::take_due(steady_clock::time_point now) {
-  if (!has_change() || (last_publish_ && now - *last_publish_ < min_interval_)) return std::nullopt;
+  if (!has_change() || now < settled_at_ || (last_publish_ && now - *last_publish_ < min_interval_))
+    return std::nullopt;
   published_ = latest_;
   last_publish_ = now;
   return latest_;
@@ -23,7 +24,7 @@ std::optional<std::string> publish_pacer::take_final(std::string payload) {
 
 std::optional<steady_clock::time_point> publish_pacer::next_due() const {
   if (!has_change()) return std::nullopt;
-  return last_publish_ ? *last_publish_ + min_interval_ : steady_clock::time_point::min();
+  return std::max(settled_at_, last_publish_ ? *last_publish_ + min_interval_ : steady_clock::time_point::min());
 }
 
 steady_clock::duration reconnect_backoff::next() {

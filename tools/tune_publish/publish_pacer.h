@@ -18,9 +18,15 @@ class publish_pacer {
 
   // The payload of the latest state; replaces any that was waiting.
   void offer(std::string payload);
-  // A new session: the server's item may be anything, so the latest state is
-  // due again (and nothing older).
-  void session_started() { published_.reset(); }
+  // A new session, logged in at `now`: the server's item may be anything, so
+  // the latest state is due again (and nothing older), once the session has
+  // settled. Our presence makes the server ask the contacts for theirs, and
+  // ejabberd notifies only the contacts whose answer has reached the session.
+  void session_started(steady_clock::time_point now) {
+    published_.reset();
+    settled_at_ = now + settling_time;
+  }
+  static constexpr steady_clock::duration settling_time = std::chrono::seconds(1);
   // The server ended the session over the last payload taken (a stanza too
   // big for it): it is not offered to the server again, even in a new
   // session, so that it is never sent in a loop. A new state is.
@@ -43,6 +49,7 @@ class publish_pacer {
   std::optional<std::string> published_;
   std::optional<std::string> refused_;
   std::optional<steady_clock::time_point> last_publish_;
+  steady_clock::time_point settled_at_ = steady_clock::time_point::min();
 };
 
 // Delays between connection attempts: 1 s, doubling to at most 60 s. They
