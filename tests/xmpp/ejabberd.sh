@@ -168,8 +168,8 @@ xmpp_ctl() {
   ) </dev/null >>"$xmpp_dir/ejabberdctl.out" 2>&1
 }
 
-# Starts the server on xmpp_port and waits (30 s at most) until it has started
-# every module. Fails if the process ends; status 2 if a port was taken.
+# Starts the server on xmpp_port and waits (60 s at most: a busy machine
+# slows the Erlang VM's start) until it has started every module. Fails if the process ends; status 2 if a port was taken.
 xmpp_launch() {
   local log_start
   log_start=$(wc -l <"$xmpp_dir/log/ejabberd.log")
@@ -177,7 +177,7 @@ xmpp_launch() {
   (xmpp_erl "$xmpp_node" +K true -noinput -mnesia dir "\"$xmpp_dir/spool\"" -s ejabberd) \
     </dev/null >>"$xmpp_dir/ejabberd.out" 2>&1 &
   xmpp_pid=$!
-  local deadline=$((SECONDS + 30))
+  local deadline=$((SECONDS + 60))
   while [ $SECONDS -lt $deadline ]; do
     if ! kill -0 "$xmpp_pid" 2>/dev/null || grep -q eaddrinuse "$xmpp_dir/ejabberd.out" ||
       tail -n +"$((log_start + 1))" "$xmpp_dir/log/ejabberd.log" | grep -q eaddrinuse; then
@@ -198,7 +198,7 @@ xmpp_launch() {
     sleep 0.1
   done
   xmpp_stop
-  xmpp_fail "ejabberd did not start on port $xmpp_port within 30 s"
+  xmpp_fail "ejabberd did not start on port $xmpp_port within 60 s"
 }
 
 # A port nothing listens on; another process may still take it before the
