@@ -169,7 +169,8 @@ xmpp_ctl() {
 }
 
 # Starts the server on xmpp_port and waits (60 s at most: a busy machine
-# slows the Erlang VM's start) until it has started every module. Fails if the process ends; status 2 if a port was taken.
+# slows the Erlang VM's start) until it has started every module. Fails if
+# the process ends; status 2 if a port was taken.
 xmpp_launch() {
   local log_start
   log_start=$(wc -l <"$xmpp_dir/log/ejabberd.log")
