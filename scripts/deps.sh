@@ -23,9 +23,10 @@ vek_packages_demo="$vek_packages_install prosody openssl"
 # test player in Microsoft's C++ ABI; clang's libFuzzer for the fuzz preset;
 # OpenSSL's headers for the base64 benchmark's yardstick; ejabberd, the second
 # XMPP server the publisher is tested against (the tests run their own
-# instance; the package's service, if it starts, is left alone). Google
-# Benchmark itself is built from Debian's source package (below).
-vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev ejabberd"
+# instance; the package's service, if it starts, is left alone); Python for
+# the relay and the failing server of the publisher's robustness scenarios.
+# Google Benchmark itself is built from Debian's source package (below).
+vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev ejabberd python3"
 
 vek_ensure_deps() {
   local packages

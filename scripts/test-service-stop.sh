@@ -134,15 +134,6 @@ group_names() {
 group_holds() { group_names | grep -qE -- "(^| )$1"; }
 group_empty() { ! grep -q 'populated 1' "$group/cgroup.events"; }
 
-wait_until() {  # seconds command...: 0 as soon as the command succeeds
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
-  done
-}
-
 alive() { kill -0 "$1" 2>/dev/null; }
 
 # Ends the service as systemd does with the given KillMode=; sets

@@ -34,40 +34,15 @@ xmpp_dist_port="" xmpp_node="" xmpp_pending_accounts=() xmpp_accounts=()
 # Where the package keeps ejabberd's Erlang applications, as ejabberdctl knows.
 xmpp_erl_libs=$(sed -n "s/^ERL_LIBS='\(.*\)'\$/\1/p" /usr/sbin/ejabberdctl 2>/dev/null)
 
-xmpp_fail() {
-  echo "ejabberd fixture: $*" >&2
-  return 1
-}
-
 # As root the server and its control commands run as the "ejabberd" user, which
 # owns the directory. The server ends with the test even when the test is
 # killed outright: the prefix is executed, so that the process the test holds
 # (erl execs into the Erlang VM) is the server itself.
-xmpp_tied=(setpriv --pdeathsig TERM --)  # also for the test's own background programs
-xmpp_as_server_user=("${xmpp_tied[@]}")
-[ "$(id -u)" -ne 0 ] ||
-  xmpp_as_server_user=(setpriv --pdeathsig TERM --reuid=ejabberd --regid=ejabberd --init-groups --)
-
-xmpp_cleanup() {
-  local pid
-  for pid in $xmpp_tracked_pids; do
-    kill "$pid" 2>/dev/null || true
-  done
-  xmpp_tracked_pids=""
-  xmpp_stop
-  [ -z "$xmpp_dir" ] || rm -rf "$xmpp_dir"
-  xmpp_dir=""
-}
-
-xmpp_track_pid() { xmpp_tracked_pids="$xmpp_tracked_pids $1"; }
+# shellcheck source=tests/xmpp/fixture.sh
+source "$(dirname "${BASH_SOURCE[0]}")/fixture.sh"
+xmpp_run_as_user ejabberd
 
 xmpp_log_tail() { tail -n "${1:-30}" "$xmpp_dir/log/ejabberd.log" 2>/dev/null; }
-
-xmpp_make_certificate() {  # base name: a self-signed certificate and key for localhost
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=localhost \
-    -addext subjectAltName=DNS:localhost -keyout "$xmpp_dir/$1.key" -out "$xmpp_dir/$1.crt" 2>/dev/null ||
-    xmpp_fail "openssl could not make the certificate $1"
-}
 
 xmpp_setup() {
   command -v erl >/dev/null && [ -n "$xmpp_erl_libs" ] && compgen -G "$xmpp_erl_libs/ejabberd-*" >/dev/null ||

@@ -35,15 +35,6 @@ umask 077  # the password files as a user would keep them
 for name in alice bob carol; do printf '%s-secret\n' "$name" >"$work/$name.pass"; done
 
 failures=0
-now_ms() { local t=${EPOCHREALTIME//[.,]/}; echo $((t / 1000)); }
-wait_until() {  # SECONDS COMMAND...: polls the command until it succeeds
-  local deadline=$(($(now_ms) + $1 * 1000))
-  shift
-  until "$@"; do
-    [ "$(now_ms)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
 fail() {
   failures=$((failures + 1))
   echo "FAIL $1"

@@ -23,41 +23,13 @@
 xmpp_server=prosody
 xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca="" xmpp_tracked_pids=""
 
-xmpp_fail() {
-  echo "prosody fixture: $*" >&2
-  return 1
-}
-
 # Prosody refuses to run as root: as root it and prosodyctl run as the
-# "prosody" user, which owns the directory. The server ends with the test even
-# when the test is killed outright. The prefix is executed, not wrapped in a
-# function, so that a server started in the background is itself the child
-# whose id the test holds.
-xmpp_tied=(setpriv --pdeathsig TERM --)  # also for the test's own background programs
-xmpp_as_server_user=("${xmpp_tied[@]}")
-[ "$(id -u)" -ne 0 ] ||
-  xmpp_as_server_user=(setpriv --pdeathsig TERM --reuid=prosody --regid=prosody --init-groups --)
-
-xmpp_cleanup() {
-  local pid
-  for pid in $xmpp_tracked_pids; do
-    kill "$pid" 2>/dev/null || true
-  done
-  xmpp_tracked_pids=""
-  xmpp_stop
-  [ -z "$xmpp_dir" ] || rm -rf "$xmpp_dir"
-  xmpp_dir=""
-}
-
-xmpp_track_pid() { xmpp_tracked_pids="$xmpp_tracked_pids $1"; }
+# "prosody" user, which owns the directory.
+# shellcheck source=tests/xmpp/fixture.sh
+source "$(dirname "${BASH_SOURCE[0]}")/fixture.sh"
+xmpp_run_as_user prosody
 
 xmpp_log_tail() { tail -n "${1:-30}" "$xmpp_dir/prosody.log" 2>/dev/null; }
-
-xmpp_make_certificate() {  # base name: a self-signed certificate and key for localhost
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=localhost \
-    -addext subjectAltName=DNS:localhost -keyout "$xmpp_dir/$1.key" -out "$xmpp_dir/$1.crt" 2>/dev/null ||
-    xmpp_fail "openssl could not make the certificate $1"
-}
 
 xmpp_setup() {
   command -v prosody >/dev/null && command -v prosodyctl >/dev/null || xmpp_fail "prosody is not installed" || return

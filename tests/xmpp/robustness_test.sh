@@ -32,15 +32,6 @@ fail() {
   printf 'FAIL %s\n' "$1"
   [ -z "${2:-}" ] || { echo "--- $2" && tail -n 12 "$2"; }
 }
-now_ms() { local t=${EPOCHREALTIME//[.,]/}; echo $((t / 1000)); }
-wait_until() {  # SECONDS COMMAND...
-  local deadline=$(($(now_ms) + $1 * 1000))
-  shift
-  until "$@"; do
-    [ "$(now_ms)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
 start_peer() {  # name, fake_peers.py arguments after the port file: sets peer_port
   rm -f "$work/$1.port"
   "${xmpp_tied[@]}" "${peers[@]}" "${@:2:1}" "$work/$1.port" "${@:3}" >"$work/$1.out" 2>&1 &

@@ -31,17 +31,7 @@ printf 'bob-secret\n' >"$work/bob.pass"
 printf 'not-the-password\n' >"$work/wrong.pass"
 
 failures=0
-now_ms() { local t=${EPOCHREALTIME//[.,]/}; echo $((t / 1000)); }
 
-# wait_until SECONDS COMMAND...: polls the command until it succeeds.
-wait_until() {
-  local deadline=$(($(now_ms) + $1 * 1000))
-  shift
-  until "$@"; do
-    [ "$(now_ms)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
 
 # --- the contact -------------------------------------------------------------
 "${xmpp_tied[@]}" "$watcher" --jid bob@localhost --password-file "$work/bob.pass" --server "127.0.0.1:$xmpp_port" \
