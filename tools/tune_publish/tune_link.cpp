@@ -213,34 +213,34 @@ void tune_link::connect() {
 }
 
 void tune_link::run_once(std::chrono::milliseconds wait) {
-  const wait_spec spec = wait_for();
-  pollfd watched{spec.fd, spec.events, 0};
+  const wait_target target = wait_for();
+  pollfd watched{target.fd, target.events, 0};
   // No socket: still wait, so that a caller's loop does not spin.
-  poll(&watched, 1, static_cast<int>(std::min(wait, spec.longest).count()));
+  poll(&watched, 1, static_cast<int>(std::min(wait, target.longest).count()));
   pump();
 }
 
-tune_link::wait_spec tune_link::wait_for() const {
-  wait_spec spec;
-  spec.longest =
+tune_link::wait_target tune_link::wait_for() const {
+  wait_target target;
+  target.longest =
       state_ == link_state::connecting || state_ == link_state::closing ? timer_slack_busy : timer_slack_online;
-  if (!conn_ || socket_ < 0) return spec;
+  if (!conn_ || socket_ < 0) return target;
   if (xmpp_conn_is_connecting(conn_)) {
-    spec.fd = socket_;
-    spec.events = POLLOUT;  // the TCP connection completes
+    target.fd = socket_;
+    target.events = POLLOUT;  // the TCP connection completes
   } else if (xmpp_conn_is_connected(conn_)) {
-    spec.fd = socket_;
-    spec.events = static_cast<short>(POLLIN | (xmpp_conn_send_queue_len(conn_) > 0 ? POLLOUT : 0));
+    target.fd = socket_;
+    target.events = static_cast<short>(POLLIN | (xmpp_conn_send_queue_len(conn_) > 0 ? POLLOUT : 0));
   }
-  return spec;
+  return target;
 }
 
 void tune_link::pump() {
   in_call guard(this);
   int quiet = 0;
   for (int pass = 0; pass < most_passes && quiet < quiet_passes; ++pass) {
-    const wait_spec spec = wait_for();
-    if (spec.fd < 0) {
+    const wait_target target = wait_for();
+    if (target.fd < 0) {
       // Nothing to read or write: the library only fires its timers.
       xmpp_run_once(ctx_, 0);
       end_refused_tls();
@@ -248,7 +248,7 @@ void tune_link::pump() {
     }
     // Progress is data read, output written or the TCP connection made; a
     // writable socket whose queue does not move is none.
-    const bool readable = socket_readable(spec.fd);
+    const bool readable = socket_readable(target.fd);
     const link_state before = state_;
     const int queued = xmpp_conn_send_queue_len(conn_);
     const int tcp_pending = xmpp_conn_is_connecting(conn_);

@@ -50,12 +50,12 @@ class tune_link {
   // What to wait on before the next pump, for a caller's own poll: the
   // connection's socket (fd -1 while the library has none open) and the
   // longest wait that keeps the library's own timers on time.
-  struct wait_spec {
+  struct wait_target {
     int fd = -1;
     short events = 0;
     std::chrono::milliseconds longest{0};
   };
-  wait_spec wait_for() const;
+  wait_target wait_for() const;
   link_state state() const { return state_; }
   // Why the link last went down, and the reason in words; none while it is up.
   link_failure failure() const { return failure_; }
