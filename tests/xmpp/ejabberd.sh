@@ -119,8 +119,6 @@ EOF
   [ "$(id -u)" -ne 0 ] || chown ejabberd:ejabberd "$xmpp_dir/ejabberd.yml"
 }
 
-xmpp_port_open() { timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null; }
-
 # The environment and arguments ejabberdctl would give the Erlang VM, for this
 # directory; HOME is where Erlang reads the cookie. Called in a subshell, which
 # it becomes: NODE-NAME, then arguments for erl.
@@ -179,14 +177,6 @@ xmpp_launch() {
 
 # A port nothing listens on; another process may still take it before the
 # server does, which xmpp_launch reports, and xmpp_start then tries another.
-xmpp_free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 40000))
-    xmpp_port_open "$port" || { echo "$port"; return; }
-  done
-}
-
 xmpp_start() {
   local status
   for _ in 1 2 3 4 5; do
@@ -206,22 +196,6 @@ xmpp_start() {
     return 0
   done
   xmpp_fail "no free port found"
-}
-
-xmpp_restart_same() {
-  xmpp_launch || xmpp_fail "could not start again on port $xmpp_port"
-}
-
-xmpp_stop() {
-  [ -n "$xmpp_pid" ] || return 0
-  kill -TERM "$xmpp_pid" 2>/dev/null || true
-  local deadline=$((SECONDS + 10))
-  while kill -0 "$xmpp_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
-    sleep 0.1
-  done
-  kill -KILL "$xmpp_pid" 2>/dev/null || true
-  wait "$xmpp_pid" 2>/dev/null || true
-  xmpp_pid=""
 }
 
 xmpp_create_account() {  # name password

@@ -73,8 +73,6 @@ EOF
   [ "$(id -u)" -ne 0 ] || chown prosody:prosody "$xmpp_dir/prosody.cfg.lua"
 }
 
-xmpp_port_open() { timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null; }
-
 # Starts the server on xmpp_port and waits (15 s at most) until the port
 # accepts connections. Fails if the process ends or cannot take the port.
 xmpp_launch() {
@@ -104,14 +102,6 @@ xmpp_launch() {
 
 # A port nothing listens on; another process may still take it before the
 # server does, which xmpp_launch reports, and xmpp_start then tries another.
-xmpp_free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 40000))
-    xmpp_port_open "$port" || { echo "$port"; return; }
-  done
-}
-
 xmpp_start() {
   local status
   for _ in 1 2 3 4 5; do
@@ -122,22 +112,6 @@ xmpp_start() {
     [ $status -eq 2 ] || return $status
   done
   xmpp_fail "no free port found"
-}
-
-xmpp_restart_same() {
-  xmpp_launch || xmpp_fail "could not start again on port $xmpp_port"
-}
-
-xmpp_stop() {
-  [ -n "$xmpp_pid" ] || return 0
-  kill -TERM "$xmpp_pid" 2>/dev/null || true
-  local deadline=$((SECONDS + 10))
-  while kill -0 "$xmpp_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
-    sleep 0.1
-  done
-  kill -KILL "$xmpp_pid" 2>/dev/null || true
-  wait "$xmpp_pid" 2>/dev/null || true
-  xmpp_pid=""
 }
 
 xmpp_add_account() {  # name password
