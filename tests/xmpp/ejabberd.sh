@@ -175,8 +175,8 @@ xmpp_launch() {
   xmpp_fail "ejabberd did not start on port $xmpp_port within 60 s"
 }
 
-# A port nothing listens on; another process may still take it before the
-# server does, which xmpp_launch reports, and xmpp_start then tries another.
+# On a free port; another process may still take it before the server does,
+# which xmpp_launch reports (status 2), and another port is tried.
 xmpp_start() {
   local status
   for _ in 1 2 3 4 5; do
