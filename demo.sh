@@ -21,8 +21,8 @@ publishes each change as an XMPP User Tune to a private Prosody on 127.0.0.1,
 where a contact prints what it receives ([contact sees]).
 
   PLAYLIST    the playlist vek-player plays (default:
-              tools/player/sample.playlist); the format is described in
-              tools/player/PLAYLIST.md
+              programs/player/sample.playlist); the format is described in
+              programs/player/PLAYLIST.md
   -h, --help  print this help and exit
 
 Its last line names the installable component package it built.
@@ -57,7 +57,7 @@ if [ -n "$playlist" ]; then
   playlist=$(realpath -- "$playlist")
 fi
 cd "$(dirname "$0")"
-playlist=${playlist:-tools/player/sample.playlist}
+playlist=${playlist:-programs/player/sample.playlist}
 
 source scripts/deps.sh
 vek_ensure_deps demo || { echo "dependency installation failed"; exit 1; }

@@ -10,12 +10,12 @@
 #include <cstring>
 #include <string>
 
-#include "bench/lean_track_info.h"
+#include "lean_track_info.h"
 #include "host/services.h"
 #include "platform/exception_bridge.h"
 #include "support/errors.h"
-#include "tests/dll/module_heap.h"
-#include "tools/host_standin/host_standin.h"
+#include "harness/module_heap.h"
+#include "player_side/host_standin.h"
 
 namespace {
 

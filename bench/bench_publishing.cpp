@@ -3,12 +3,12 @@
 // title write) for new and for repeated information.
 #include <benchmark/benchmark.h>
 
-#include "bench/lean_track_info.h"
+#include "lean_track_info.h"
 #include "host/module.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
-#include "tools/host_standin/host_standin.h"
+#include "player_side/host_standin.h"
 
 namespace {
 

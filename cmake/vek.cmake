@@ -1,5 +1,27 @@
 # Helpers shared by every directory.
 
+# vek_library(<target> <STATIC|OBJECT|INTERFACE> [SOURCES <files...>]
+#             [DEPENDS <libraries...>] [PRIVATE_DEPENDS <libraries...>])
+# A library of the current folder. Its headers are included as
+# "<folder>/<header>" through a directory that holds only a link to this
+# folder, so whatever links it sees its headers and those of what it DEPENDS
+# on, and nothing else: an include of an undeclared library fails the build.
+function(vek_library target kind)
+  cmake_parse_arguments(L "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(root ${CMAKE_BINARY_DIR}/include/${target})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  add_library(${target} ${kind} ${L_SOURCES})
+  if(kind STREQUAL "INTERFACE")
+    target_include_directories(${target} INTERFACE ${root})
+    target_link_libraries(${target} INTERFACE ${L_DEPENDS})
+  else()
+    target_include_directories(${target} PUBLIC ${root})
+    target_link_libraries(${target} PUBLIC ${L_DEPENDS} PRIVATE ${L_PRIVATE_DEPENDS})
+  endif()
+endfunction()
+
 # vek_add_test(NAME <name> SOURCES <files...> LIBS <libs...>)
 # One executable, one ctest entry: under Wine each process start costs, so a
 # suite runs as a whole rather than one process per case.
@@ -11,37 +33,6 @@ function(vek_add_test)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
-endfunction()
-
-# vek_add_component_variant(<name> [DEFINITIONS <defs...>] [SOURCES <files...>] [EXCLUDE <file names...>])
-# Another build of the whole component from its sources, as a DLL named
-# <name>.dll linked like the shipped one: for measurements and tests that need
-# the same code compiled differently, with test-only parts added or some left out.
-function(vek_add_component_variant name)
-  cmake_parse_arguments(V "" "" "DEFINITIONS;SOURCES;EXCLUDE" ${ARGN})
-  set(sources)
-  foreach(library vek_platform vek_support vek_host vek_publisher vek_component)
-    get_target_property(directory ${library} SOURCE_DIR)
-    get_target_property(files ${library} SOURCES)
-    foreach(file ${files})
-      if(NOT file IN_LIST V_EXCLUDE)
-        list(APPEND sources ${directory}/${file})
-      endif()
-    endforeach()
-  endforeach()
-  add_library(${name} SHARED ${sources} ${PROJECT_SOURCE_DIR}/publisher/foo_vek_ipc.def ${V_SOURCES})
-  target_compile_definitions(${name} PRIVATE ${V_DEFINITIONS})
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE vek_version user32 kernel32)
-  vek_link_as_module(${name})
-endfunction()
-
-# Links a shared library as the shipped module is linked: no "lib" prefix,
-# static runtime, stripped, exports only from its .def file.
-function(vek_link_as_module target)
-  set_target_properties(${target} PROPERTIES PREFIX "")
-  target_link_options(${target} PRIVATE -static -s -Wl,--enable-stdcall-fixup -Wl,--exclude-all-symbols
-                      -Wl,--gc-sections)
 endfunction()
 
 # vek_system_headers(<target> <folder> <probe header> <Debian package>)

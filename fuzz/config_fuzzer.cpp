@@ -14,7 +14,7 @@
 
 #include "host/config.h"
 #include "support/errors.h"
-#include "tools/host_standin/host_standin.h"
+#include "player_side/host_standin.h"
 
 namespace {
 

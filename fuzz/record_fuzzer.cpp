@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "publisher/record.h"
-#include "tools/host_standin/host_standin.h"
-#include "tools/reader/decoder.h"
+#include "player_side/host_standin.h"
+#include "reading/decoder.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/reader/title_writer.h"
-#include "tools/reader/output.h"
+#include "harness/title_writer.h"
+#include "reading/output.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "component_host.h"
+#include "harness/component_host.h"
 #include "support/errors.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "component_host.h"
+#include "harness/component_host.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <string>
 
-#include "component_host.h"
-#include "tools/reader/decoder.h"
+#include "harness/component_host.h"
+#include "reading/decoder.h"
 
 namespace {
 

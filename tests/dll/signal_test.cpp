@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "component_host.h"
+#include "harness/component_host.h"
 
 namespace {
 

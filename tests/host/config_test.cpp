@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "support/errors.h"
-#include "tools/host_standin/host_standin.h"
-#include "tests/support/failing_heap.h"
+#include "player_side/host_standin.h"
+#include "harness/failing_heap.h"
 
 // Index nodes are the only objects the configuration code takes from the
 // nothrow operator new, replaced below to refuse them or log their addresses.

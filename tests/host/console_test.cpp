@@ -7,7 +7,7 @@
 
 #include "host/module.h"
 #include "support/errors.h"
-#include "tools/host_standin/host_standin.h"
+#include "player_side/host_standin.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The Linux stand-in of the signal translation, installed by the linked-in module: a fatal signal
 // ends the process with the exception's low byte after naming it and the Windows signal number.
-#include "support/signal_translation.h"
+#include "platform/signal_translation.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 #include "host/config.h"
 #include "support/errors.h"
-#include "tests/msvc_player/test_exports.h"
+#include "test_exports.h"
 
 namespace {
 

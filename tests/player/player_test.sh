@@ -152,7 +152,7 @@ expect 2 no_such.playlist
 [ "$(cat said_lines)" = 'vek-player: cannot read no_such.playlist: No such file or directory' ] || fail "no reason" said_lines
 expect 2 .
 [ "$(head -n 1 said_lines)" = 'vek-player: cannot read .: Is a directory' ] || fail "a directory is not named" said_lines
-expect 0 --step-ms 0 "$here/../../tools/player/sample.playlist"
+expect 0 --step-ms 0 "$here/../../programs/player/sample.playlist"
 
 # Ctrl+C (Wine turns SIGINT into it) while playing: stop, quit, unload, status 0.
 printf 'track\ntitle = Long\nplay 60s\n' >long.playlist

@@ -1,6 +1,6 @@
 // The playlist reader: the steps a hand-written file turns into, and the line
 // and reason it names for a mistake.
-#include "tools/player/playlist.h"
+#include "player/playlist.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "platform/standin.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
-#include "tools/host_standin/host_standin.h"
+#include "player_side/host_standin.h"
 
 namespace {
 

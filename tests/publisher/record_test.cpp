@@ -13,8 +13,8 @@
 #include <variant>
 #include <vector>
 
-#include "tools/host_standin/host_standin.h"
-#include "tools/reader/decoder.h"
+#include "player_side/host_standin.h"
+#include "reading/decoder.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "tools/reader/decoder.h"
+#include "reading/decoder.h"
 
 #include <gtest/gtest.h>
 
 #include <tuple>
 
-#include "tests/reader/title_writer.h"
+#include "harness/title_writer.h"
 
 namespace {
 

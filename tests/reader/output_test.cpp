@@ -1,10 +1,10 @@
-#include "tools/reader/output.h"
+#include "reading/output.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "tests/reader/title_writer.h"
+#include "harness/title_writer.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/dll/module_heap.h"
-#include "tests/dll/raw_call.h"
-#include "tools/host_standin/host_standin.h"
+#include "harness/module_heap.h"
+#include "harness/raw_call.h"
+#include "player_side/host_standin.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "support/strings.h"
-#include "tests/support/failing_heap.h"
+#include "harness/failing_heap.h"
 
 namespace {
 

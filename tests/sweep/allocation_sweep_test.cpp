@@ -23,8 +23,8 @@
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
 #include "support/errors.h"
-#include "tests/sweep/counting_allocator.h"
-#include "tools/host_standin/host_standin.h"
+#include "counting_allocator.h"
+#include "player_side/host_standin.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/sweep/counting_allocator.h"
+#include "counting_allocator.h"
 
 #include <cstdlib>
 #include <new>

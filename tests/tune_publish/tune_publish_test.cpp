@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/reader/output.h"
-#include "tools/tune_publish/publish_pacer.h"
-#include "tools/tune_publish/state_line.h"
+#include "reading/output.h"
+#include "tune_publish/publish_pacer.h"
+#include "reading/state_line.h"
 
 namespace {
 

@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include "cli/command_line.h"
+
+namespace cli {
+
+std::optional<int> parse_command_line(CLI::App& app) {
+  // The system's UTF-16 command line: the narrow one has lost every
+  // character outside the code page, and with it file names.
+  int count = 0;
+  wchar_t** const wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) {  // out of memory: nothing the user typed is at fault
+    std::fputs((app.get_name() + ": cannot read the command line\n").c_str(), stderr);
+    return exit_failure;
+  }
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(size > 0 ? size : 1, '\0');
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
+    argument.pop_back();  // the terminating zero
+    arguments.push_back(std::move(argument));
+  }
+  LocalFree(wide);
+  return parse(app, std::move(arguments));
+}
+
+}  // namespace cli

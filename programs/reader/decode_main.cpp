@@ -1,0 +1,75 @@
+// vek-ipc-decode: decodes window titles read one per line from standard
+// input (an empty line is the empty title; a trailing CR is dropped) and
+// prints one JSON line, or with --tune one tune payload, or with --text one
+// readable line, per title.
+// An undecodable title is reported on standard error with its line number and
+// prints nothing; the exit status is then 1 once the input is done.
+#include <signal.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <variant>
+
+#include "cli/command_line.h"
+#include "reading/output.h"
+
+namespace {
+
+volatile sig_atomic_t interrupted = 0;
+
+extern "C" void on_interrupt(int) { interrupted = 1; }
+
+constexpr char output_help[] =
+    "Output, one line per title:\n"
+    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],...],\"length\":215}\n"
+    "  {\"state\":\"stopped\"}   the title was STOP\n"
+    "  {\"state\":\"none\"}      the title was empty: nothing has played yet\n"
+    "  JSON is pure ASCII; invalid UTF-8 in a tag becomes U+FFFD.\n"
+    "--tune prints the XEP-0118 <tune/> payload instead; it is not the input\n"
+    "  vek-tune-publish reads, which takes the JSON lines.\n";
+
+constexpr char status_help[] =
+    "An undecodable title prints nothing and is reported on standard error as\n"
+    "  vek-ipc-decode: line N: entry E, byte B: what is wrong\n"
+    "Exit status: 0 every title decoded (or interrupted); 1 a title was undecodable\n"
+    "or the output failed; 2 usage error.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"", "vek-ipc-decode"};
+  bool tune = false, text = false;
+  auto* tune_flag = app.add_flag("--tune", tune, "print the XEP-0118 User Tune payload instead of JSON");
+  app.add_flag("--text", text, "print a readable line instead of JSON")->excludes(tune_flag);
+  cli::follow_convention(app, "vek-ipc-decode [--tune | --text] < TITLES",
+                         "Decodes the player's window titles, one per line on standard input (as\n"
+                         "vek-ipc-read.exe sees them), and prints what each one says.",
+                         std::string(output_help) + reader::text_help(false) + status_help);
+  if (const auto status = cli::parse(app, argc, argv)) return *status;
+  const auto format = tune   ? reader::output_format::tune
+                      : text ? reader::output_format::text
+                             : reader::output_format::json;
+
+  // An interrupt ends the reading, not the process: what was read is printed.
+  struct sigaction action = {};
+  action.sa_handler = on_interrupt;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  int status = cli::exit_success;
+  std::string title;
+  for (unsigned long line = 1; !interrupted && std::getline(std::cin, title); ++line) {
+    if (!title.empty() && title.back() == '\r') title.pop_back();
+    const reader::decode_result decoded = reader::decode_title(title);
+    if (const auto* error = std::get_if<reader::decode_error>(&decoded)) {
+      std::cerr << "vek-ipc-decode: line " << line << ": " << reader::describe(*error) << std::endl;
+      status = cli::exit_failure;
+      continue;
+    }
+    // Flushed per line: the filter may sit in a live pipe.
+    std::cout << reader::render(std::get<reader::now_playing>(decoded), format) << std::endl;
+    if (!std::cout) return cli::exit_failure;
+  }
+  return status;
+}
