@@ -87,7 +87,7 @@ echo "==> starting a private Prosody on 127.0.0.1"
 source tests/xmpp/prosody.sh
 xmpp_setup && xmpp_add_account alice alice-demo && xmpp_add_account bob bob-demo && xmpp_start
 (umask 077 && echo alice-demo >"$xmpp_dir/alice.pass" && echo bob-demo >"$xmpp_dir/bob.pass")
-native=build/linux-release/tools
+native=build/linux-release/bin
 xmpp_args=(--server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca")
 
 readers=()
@@ -107,13 +107,13 @@ stop_readers() {
 }
 trap 'stop_readers; xmpp_cleanup' EXIT
 
-"${xmpp_tied[@]}" "$native/tune_watch/vek-tune-watch" --jid bob@localhost --password-file "$xmpp_dir/bob.pass" \
+"${xmpp_tied[@]}" "$native/vek-tune-watch" --jid bob@localhost --password-file "$xmpp_dir/bob.pass" \
   "${xmpp_args[@]}" --from alice@localhost > >(sed -u "s/^/[contact sees] /") 2>/dev/null &
 xmpp_track_pid $!
 # A reader's lines go to the publisher, which says what it publishes and
 # when; it ends by itself, publishing the empty tune, when the reader ends.
 mkfifo "$xmpp_dir/states"
-"$native/tune_publish/vek-tune-publish" --jid alice@localhost --password-file "$xmpp_dir/alice.pass" \
+"$native/vek-tune-publish" --jid alice@localhost --password-file "$xmpp_dir/alice.pass" \
   "${xmpp_args[@]}" --verbose <"$xmpp_dir/states" 2> >(sed -u "s/^vek-tune-publish: /[xmpp] /") &
 publisher=$!
 start_reader "" >"$xmpp_dir/states"

@@ -51,8 +51,8 @@ build() {  # preset, targets...
 }
 build linux-release vek-tune-publish vek-tune-watch
 [ "$wine" -eq 0 ] || build win32-release foo_vek_ipc vek-player vek-ipc-read
-native=build/linux-release/tools
-publisher=${publisher:-$native/tune_publish/vek-tune-publish}
+native=build/linux-release/bin
+publisher=${publisher:-$native/vek-tune-publish}
 [ -x "$publisher" ] || { echo "bench-chain.sh: no publisher at $publisher" >&2; exit 2; }
 
 source tests/xmpp/prosody.sh
@@ -61,7 +61,7 @@ xmpp_setup && xmpp_add_account alice alice-bench && xmpp_add_account bob bob-ben
 work=$(mktemp -d "${TMPDIR:-/tmp}/vek-bench.XXXXXX")
 trap 'xmpp_cleanup; rm -rf "$work"' EXIT
 
-"${xmpp_tied[@]}" "$native/tune_watch/vek-tune-watch" --jid bob@localhost --password-file "$xmpp_dir/bob.pass" \
+"${xmpp_tied[@]}" "$native/vek-tune-watch" --jid bob@localhost --password-file "$xmpp_dir/bob.pass" \
   --server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca" --from alice@localhost --timestamps \
   >"$work/contact.out" 2>"$work/contact.err" &
 xmpp_track_pid $!

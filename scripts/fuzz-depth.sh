@@ -42,7 +42,7 @@ for target in "${targets[@]}"; do
   before=$(ls "$artifacts" | wc -l)
   echo "==> $target: $runs executions (log: $log)"
   status=0
-  build/fuzz/fuzz/$target -runs="$runs" -max_total_time="$max_seconds" -timeout=10 -rss_limit_mb=2048 \
+  build/fuzz/bin/$target -runs="$runs" -max_total_time="$max_seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "${extra[@]}" "$work" >"$log" 2>&1 || status=$?
 
   executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the optimised Linux preset with the benchmarks and runs each once,
 # briefly: a check that they build and run, not a measurement (for figures,
-# run build/native/bench/<name> on an idle machine, and bench_boundary.exe
+# run build/native/bin/<name> on an idle machine, and bench_boundary.exe
 # under Wine pinned to one CPU). Google Benchmark must have been built with
 # NDEBUG: a library that warns its timings may be affected fails the check.
 set -euo pipefail
@@ -26,7 +26,7 @@ run_briefly() {  # name, command...
   fi
 }
 for bench in bench_strings bench_publishing bench_base64; do
-  run_briefly "$bench" "build/native/bench/$bench"
+  run_briefly "$bench" "build/native/bin/$bench"
 done
 # The Windows benchmark of the exception bridge, built by the win32 preset.
 if [ -f build/win32/bin/bench_boundary.exe ]; then

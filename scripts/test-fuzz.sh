@@ -24,7 +24,7 @@ for target in record_fuzzer title_fuzzer config_fuzzer; do
   echo "==> $target for ${seconds}s"
   log=$(mktemp)
   status=0
-  build/fuzz/fuzz/$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  build/fuzz/bin/$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "${extra[@]}" "$corpus" >"$log" 2>&1 || status=$?
   grep -E '^(stat::number_of_executed_units|SUMMARY)' "$log" || true
   [ "$status" -eq 0 ] || tail -n 40 "$log"
