@@ -20,12 +20,12 @@
 #include <variant>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "host/interfaces.h"
 #include "host/services.h"
 #include "platform/exception_bridge.h"
-#include "cli/command_line.h"
-#include "player_side/host_standin.h"
 #include "player/playlist.h"
+#include "player_side/host_standin.h"
 
 namespace {
 
