@@ -107,6 +107,10 @@ bool component_session::start() {
   api_.add_service(registry_);
 
   component_client* client = entry(&api_, module_.handle);
+  if (!client) {
+    complain("the module returned no client from foobar2000_get_interface");
+    return false;
+  }
   const std::uint32_t version = client->interface_version();
   if (version != supported_interface_version) {
     complain("the module speaks client interface version " + std::to_string(version) + ", not " +
