@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "player/text.h"
+
 namespace playlist {
 namespace {
 
@@ -15,49 +17,6 @@ std::string_view trim(std::string_view text) {
   const std::size_t first = text.find_first_not_of(blanks);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-bool is_utf8(std::string_view text) {
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    std::size_t continuations;
-    unsigned char low = 0x80, high = 0xBF;  // range of the byte after the lead
-    if (lead < 0x80) {
-      ++pos;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      continuations = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      continuations = 2;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      continuations = 3;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (text.size() - pos <= continuations) return false;
-    for (std::size_t i = 1; i <= continuations; ++i) {
-      const auto next = static_cast<unsigned char>(text[pos + i]);
-      if (next < low || next > high) return false;
-      low = 0x80;
-      high = 0xBF;
-    }
-    pos += continuations + 1;
-  }
-  return true;
 }
 
 // Control characters other than the tab (a zero byte included: the
@@ -74,7 +33,7 @@ class parser {
 
   void read_line(std::size_t number, std::string_view text) {
     line_ = number;
-    if (!is_utf8(text)) fail("not valid UTF-8");
+    if (!player_text::is_utf8(text)) fail("not valid UTF-8");
     if (has_control_character(text)) fail("control character in the line");
     const std::string_view content = trim(text);
     if (content.empty() || content.front() == '#') return;
@@ -173,7 +132,7 @@ class parser {
   // the field's values when `replace` is set; a new name goes last.
   static void set_field(track_state& track, std::string_view name, std::string_view value, bool replace) {
     for (field& known : track.fields) {
-      if (!same_name(known.name, name)) continue;
+      if (!player_text::equal_ignoring_ascii_case(known.name, name)) continue;
       if (replace) known.values.clear();
       known.values.emplace_back(value);
       return;
@@ -187,7 +146,7 @@ class parser {
       fail("tags go right after `track`; use `update name = value` to change them while playing");
     }
     const auto [name, value] = assignment(text);
-    if (same_name(name, "length")) {
+    if (player_text::equal_ignoring_ascii_case(name, "length")) {
       if (length_given_) fail("length given twice");
       length_given_ = true;
       pending_.length_seconds = seconds(value, "a length");
@@ -209,9 +168,10 @@ class parser {
     }
     track_state& changed = result_.steps.back().state;
     bool first_mention = true;
-    for (const std::string& seen : updated_names_) first_mention = first_mention && !same_name(seen, name);
+    for (const std::string& seen : updated_names_)
+      first_mention = first_mention && !player_text::equal_ignoring_ascii_case(seen, name);
     if (first_mention) updated_names_.emplace_back(name);
-    if (same_name(name, "length")) {
+    if (player_text::equal_ignoring_ascii_case(name, "length")) {
       if (!first_mention) fail("length given twice");
       changed.length_seconds = seconds(value, "a length");
       if (changed.length_seconds > 0 && position_ > changed.length_seconds + time_tolerance)

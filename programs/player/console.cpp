@@ -1,0 +1,56 @@
+#include "player/console.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace console {
+
+void print(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void complain(std::string_view message) {
+  std::fprintf(stderr, "vek-player: %.*s\n", static_cast<int>(message.size()), message.data());
+  std::fflush(stderr);
+}
+
+std::string utf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string converted(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size, nullptr, nullptr);
+  return converted;
+}
+
+std::wstring wide(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring converted(size, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size);
+  return converted;
+}
+
+std::string system_message(unsigned long code, std::wstring_view subject) {
+  wchar_t* text = nullptr;
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text ? text : L"", length);
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+    message.pop_back();
+  for (std::size_t at; (at = message.find(L"%1")) != message.npos;) message.replace(at, 2, subject);
+  return message.empty() ? "error " + std::to_string(code) : utf8(message);
+}
+
+utf8_output::utf8_output() : code_page_(GetConsoleOutputCP()) { SetConsoleOutputCP(CP_UTF8); }
+
+utf8_output::~utf8_output() {
+  if (code_page_) SetConsoleOutputCP(code_page_);
+}
+
+}  // namespace console
