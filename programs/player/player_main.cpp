@@ -30,8 +30,8 @@ using console::wide;
 namespace {
 
 constexpr char footer[] =
-    "The playlist format is described in PLAYLIST.md (tools/player/PLAYLIST.md in\n"
-    "the sources); sample.playlist beside it is a short session.\n"
+    "The playlist format is described in PLAYLIST.md (programs/player/PLAYLIST.md\n"
+    "in the sources); sample.playlist beside it is a short session.\n"
     "\n"
     "Output, on standard output:\n"
     "  loaded NAME VERSION (FILE)   the component loaded and started\n"
