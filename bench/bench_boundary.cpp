@@ -10,12 +10,14 @@
 #include <cstring>
 #include <string>
 
-#include "lean_track_info.h"
-#include "host/services.h"
-#include "platform/exception_bridge.h"
-#include "support/errors.h"
 #include "harness/module_heap.h"
+#include "harness/module_loader.h"
+#include "harness/raw_call.h"
+#include "harness/window_title.h"
+#include "lean_track_info.h"
+#include "platform/exception_bridge.h"
 #include "player_side/host_standin.h"
+#include "support/errors.h"
 
 namespace {
 
@@ -28,22 +30,14 @@ void report_heap_calls(benchmark::State& state, long long before) {
 // One module loaded and started as the player does it, quit and freed at the end.
 class started_component {
  public:
-  explicit started_component(const wchar_t* file) : module_(LoadLibraryW(file)) {
-    using entry_point = component_client*(__cdecl*)(host_api*, HINSTANCE);
-    auto entry =
-        reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module_, "foobar2000_get_interface")));
-    if (!entry) return;
-    module_heap::count_calls_of(module_);
+  explicit started_component(const wchar_t* file) : module_(file) {
+    if (!module_.handle()) return;
+    module_heap::count_calls_of(module_.handle());
     api_.add_service(registry_);
-    for (service_factory_base* factory = entry(&api_, module_)->first_factory(); factory;
-         factory = factory->next_factory)
-      if (*factory->class_guid == initquit::class_id) factory->create_instance(&lifecycle_);
-    if (lifecycle_) lifecycle_.as<initquit>()->start();
+    if (module_.enter(&api_) && (lifecycle_ = module_.service(initquit_class))) raw::call<void>(lifecycle_, start_slot);
   }
   ~started_component() {
-    if (lifecycle_) lifecycle_.as<initquit>()->quit();
-    lifecycle_.reset();
-    if (module_) FreeLibrary(module_);
+    if (lifecycle_) raw::call<void>(lifecycle_, quit_slot);
   }
   // Null when the module could not be loaded or registered no handler.
   play_callback* handler() const {
@@ -51,10 +45,10 @@ class started_component {
   }
 
  private:
-  HMODULE module_;
+  harness::loaded_module module_;
   player_host_api api_;
   player_callback_registry registry_;
-  service_ref lifecycle_;
+  void* lifecycle_ = nullptr;  // the static init/quit service: counts no references
 };
 
 bool ready(benchmark::State& state, const started_component& component) {
@@ -116,11 +110,10 @@ class bench_window {
 
 // The component's records of the two tracks, captured from its window.
 void capture_records(const started_component& component, std::string (&records)[2]) {
-  HWND published = FindWindowExW(HWND_MESSAGE, nullptr, L"{C228F795-8913-40ec-A81B-486BB773FF5F}", nullptr);
+  HWND published = harness::find_ipc_window();
   for (int i = 0; i < 2; ++i) {
     component.handler()->dynamic_info(i == 0 ? &album_track : &next_album_track);
-    records[i].resize(static_cast<std::size_t>(GetWindowTextLengthA(published)) + 1);
-    records[i].resize(static_cast<std::size_t>(GetWindowTextA(published, records[i].data(), records[i].size())));
+    records[i] = harness::window_title(published);
   }
 }
 

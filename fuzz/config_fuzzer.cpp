@@ -12,9 +12,10 @@
 #include <list>
 #include <vector>
 
+#include "harness/config_record.h"
 #include "host/config.h"
-#include "support/errors.h"
 #include "player_side/host_standin.h"
+#include "support/errors.h"
 
 namespace {
 
@@ -86,11 +87,11 @@ std::vector<std::uint8_t> draw_stream() {
   if (input->ConsumeBool()) return input->ConsumeBytes<std::uint8_t>(input->ConsumeIntegral<std::uint16_t>());
   std::vector<std::uint8_t> out;
   for (int records = input->ConsumeIntegralInRange(0, 8); records > 0; --records) {
-    const auto* id = reinterpret_cast<const std::uint8_t*>(&draw_guid());
-    out.insert(out.end(), id, id + 16);
+    const guid& id = draw_guid();
     const std::uint32_t length =
         input->ConsumeBool() ? input->ConsumeIntegral<std::uint8_t>() : input->ConsumeIntegral<std::uint32_t>();
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+    const std::string head = config_record::head(id, length);
+    out.insert(out.end(), head.begin(), head.end());
     const auto data = input->ConsumeBytes<std::uint8_t>(std::min<std::uint32_t>(length, 4096));
     out.insert(out.end(), data.begin(), data.end());
   }

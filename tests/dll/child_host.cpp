@@ -18,8 +18,6 @@ void write_stdout(const std::string& text) {
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-HWND find_window() { return FindWindowExW(HWND_MESSAGE, nullptr, ipc_window_class, nullptr); }
-
 LONG CALLBACK report_exception(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   char line[160];
@@ -43,28 +41,23 @@ void start_component(loaded_component& component, int registries) {
   raw::call<void>(component.client(), set_services_ready, 1u);
   std::string report = "started";
   try {
-    raw::call<void>(component.service(initquit_class), 3);
+    raw::call<void>(component.service(initquit_class), start_slot);
   } catch (const exception_service_duplicated& error) {
     report = std::string("exception_service_duplicated: ") + error.what();
   }
   const std::int32_t held = console.balance() + registry[0].balance() + registry[1].balance();
-  report += std::string(find_window() ? "; window exists" : "; no window") + "; console lines: " +
-            std::to_string(console.writes().size()) + "; references held: " + std::to_string(held);
-  raw::call<void>(component.service(initquit_class), 4);
-  write_stdout(report + (find_window() ? "; window after quit\n" : "; quit\n"));
+  report += std::string(harness::find_ipc_window() ? "; window exists" : "; no window") +
+            "; console lines: " + std::to_string(console.writes().size()) +
+            "; references held: " + std::to_string(held);
+  raw::call<void>(component.service(initquit_class), quit_slot);
+  write_stdout(report + (harness::find_ipc_window() ? "; window after quit\n" : "; quit\n"));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc == 2 ? argv[1] : "";
-  if (mode == "title") {
-    HWND window = find_window();
-    std::string title(window ? GetWindowTextLengthA(window) + 1 : 0, '\0');
-    if (window) title.resize(GetWindowTextA(window, title.data(), static_cast<int>(title.size())));
-    write_stdout(window ? "window: " + title : "no window");
-    return 0;
-  }
+  if (mode == "title") return harness::print_title_report();
   const bool unloaded = mode.starts_with("unloaded-");  // the component loaded and unloaded again
   std::optional<loaded_component> component(std::in_place);
   if (unloaded) component.reset();

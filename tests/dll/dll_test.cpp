@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "harness/component_host.h"
+#include "harness/config_record.h"
 
 namespace {
 
@@ -103,12 +104,12 @@ TEST_F(module_test, configuration_with_no_variables_writes_nothing_and_skips_eve
   player_writable_stream out;
   raw::call<void>(client(), save_configuration, static_cast<writable_stream*>(&out), &abort);
   EXPECT_TRUE(out.calls().empty());
-  // Two records (data of 3 and of 0 bytes), then 5 stray bytes of a third GUID.
-  std::vector<std::uint8_t> bytes(16, 0x11);
-  bytes.insert(bytes.end(), {3, 0, 0, 0, 0x61, 0x62, 0x63});
-  bytes.insert(bytes.end(), 16, 0x42);
-  bytes.insert(bytes.end(), {0, 0, 0, 0, 1, 2, 3, 4, 5});
-  player_readable_stream in(bytes);
+  // Two records (data of 3 and of 0 bytes) of variables nobody declared, then 5 stray bytes of a third GUID.
+  constexpr guid unknown_a = {0x11111111, 0x1111, 0x1111, {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11}};
+  constexpr guid unknown_b = {0x42424242, 0x4242, 0x4242, {0x42, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42}};
+  const std::string bytes =
+      config_record::encode(unknown_a, "abc") + config_record::encode(unknown_b, "") + "\x01\x02\x03\x04\x05";
+  player_readable_stream in({bytes.begin(), bytes.end()});
   raw::call<void>(client(), load_configuration, static_cast<readable_stream*>(&in), &abort);
   using enum stream_operation;
   const std::vector<stream_call> expected = {{read_bytes, 16, &abort}, {read_exact, 4, &abort}, {skip_exact, 3, &abort},

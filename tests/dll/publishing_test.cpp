@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstddef>
 #include <string>
 
 #include "harness/component_host.h"
+#include "harness/ucrt_format.h"
 #include "reading/decoder.h"
 
 namespace {
@@ -15,12 +15,6 @@ namespace {
 const std::string failure_line = "VEK IPC: 'SetData' Failed!\r\n";
 using write = player_console_sink::write;
 
-// clang-format off
-enum handler_slot : unsigned {
-  playback_starting, new_track, playback_stopped, seek, pause_changed,
-  track_edited, dynamic_info, dynamic_info_track, time_tick, volume_changed
-};
-// clang-format on
 using fields = std::vector<std::pair<std::string, std::string>>;
 
 reader::now_playing decoded() {
@@ -29,20 +23,6 @@ reader::now_playing decoded() {
   auto* error = std::get_if<reader::decode_error>(&result);
   EXPECT_FALSE(error) << reader::describe(*error) << " in " << seen;
   return error ? reader::now_playing{} : std::get<reader::now_playing>(result);
-}
-
-// snprintf by the Universal CRT's own export, not by this program's snprintf
-// (MinGW's formatter, which rounds ties its own way); -1 if it is not found.
-int ucrt_snprintf(char* out, std::size_t size, const char* format, ...) {
-  using vsprintf_function = int(__cdecl*)(unsigned long long, char*, std::size_t, const char*, void*, va_list);
-  static const auto ucrt_vsprintf = reinterpret_cast<vsprintf_function>(reinterpret_cast<void*>(
-      GetProcAddress(LoadLibraryW(L"api-ms-win-crt-stdio-l1-1-0.dll"), "__stdio_common_vsprintf")));
-  if (!ucrt_vsprintf) return -1;
-  va_list arguments;
-  va_start(arguments, format);
-  const int length = ucrt_vsprintf(0x2, out, size, format, nullptr, arguments);  // C99 snprintf's results
-  va_end(arguments);
-  return length;
 }
 
 // One player session over the whole suite: the module is loaded once, as a
@@ -75,7 +55,7 @@ class session : public ::testing::Test {
 
 TEST_F(session, start_creates_the_window_registers_and_announces_on_every_console) {
   EXPECT_FALSE(read_title());
-  initquit(3);
+  initquit(start_slot);
   EXPECT_EQ(read_title(), "");
   ASSERT_EQ(registry.registrations().size(), 1u);
   EXPECT_EQ(registry.registrations()[0].event_mask, 0xD6u);
@@ -105,11 +85,13 @@ TEST_F(session, the_worked_example_and_awkward_fields_arrive_intact) {
 }
 
 TEST_F(session, the_length_is_the_universal_crts_whole_seconds_ties_included) {
+  std::string problem;
+  ASSERT_TRUE(harness::load_ucrt_formatter(problem)) << problem;
   int track = 0;
   for (double seconds : {0.5, 1.5, 2.5, -2.5, 215.5, 215.4, 215.6, -3.7, 0.0}) {
     info(player_track_info({{"title", {std::to_string(++track)}}}, seconds));
     char expected[64];
-    ASSERT_GT(ucrt_snprintf(expected, sizeof expected, "%.0f", seconds), 0);
+    ASSERT_GT(harness::ucrt_snprintf(expected, sizeof expected, "%.0f", seconds), 0);
     EXPECT_EQ(decoded().length, expected) << seconds;
   }
 }
@@ -117,7 +99,7 @@ TEST_F(session, the_length_is_the_universal_crts_whole_seconds_ties_included) {
 TEST_F(session, identical_information_is_written_once_and_stop_holds_until_a_new_track) {
   const player_track_info a({{"title", {"A"}}}, 1), b({{"title", {"B"}}}, 2);
   info(a);
-  ASSERT_TRUE(SetWindowTextA(FindWindowExW(HWND_MESSAGE, nullptr, ipc_window_class, nullptr), "tampered"));
+  ASSERT_TRUE(SetWindowTextA(harness::find_ipc_window(), "tampered"));
   info(a);
   EXPECT_EQ(read_title(), "tampered");
   stop();
@@ -154,7 +136,7 @@ TEST_F(session, identical_information_is_written_once_and_stop_holds_until_a_new
 }
 
 TEST_F(session, failures_print_once_on_every_console_only_while_services_are_ready) {
-  ASSERT_TRUE(DestroyWindow(FindWindowExW(HWND_MESSAGE, nullptr, ipc_window_class, nullptr)));  // writes now fail
+  ASSERT_TRUE(DestroyWindow(harness::find_ipc_window()));  // writes now fail
   const auto before = failures();
   info(player_track_info({{"title", {"Lost 1"}}}, 1));
   info(player_track_info({{"title", {"Lost 1"}}}, 1));
@@ -172,9 +154,9 @@ TEST_F(session, failures_print_once_on_every_console_only_while_services_are_rea
 }
 
 TEST_F(session, quit_removes_the_window_and_leaves_the_handler_inert) {
-  initquit(3);  // again, after the window was destroyed behind the component's back
+  initquit(start_slot);  // again, after the window was destroyed behind the component's back
   EXPECT_TRUE(read_title());
-  initquit(4);
+  initquit(quit_slot);
   EXPECT_FALSE(read_title());
   const std::size_t console_lines = first_console.writes().size();
   void* retired = registry.registrations().back().handler;

@@ -14,10 +14,10 @@
 
 #include "harness/title_writer.h"
 #include "reading/output.h"
+#include "wire/format.h"
 
 namespace {
 
-constexpr wchar_t window_class[] = L"{C228F795-8913-40ec-A81B-486BB773FF5F}";
 constexpr DWORD start_timeout_ms = 30000;  // a first Wine process start can be slow
 
 // A file that a child process writes as its standard output or error.
@@ -74,7 +74,7 @@ struct reader_process {
 };
 
 TEST(reader_watch, prints_every_state_once_in_order) {
-  const WNDCLASSW description{0, DefWindowProcW, 0, 0, GetModuleHandleW(nullptr), 0, 0, 0, 0, window_class};
+  const WNDCLASSW description{0, DefWindowProcW, 0, 0, GetModuleHandleW(nullptr), 0, 0, 0, 0, wire::window_class};
   ASSERT_TRUE(RegisterClassW(&description));
   const std::string song = reader_test::record_title({{"title", "Song"}, {"artist", "Band"}}, "215");
   const std::string other = reader_test::record_title({{"title", "Other <&>"}, {"artist", "Gruppe \xC3\x9C"}}, "3600");
@@ -99,7 +99,7 @@ TEST(reader_watch, prints_every_state_once_in_order) {
   ASSERT_EQ(tune.lines_after(1, start_timeout_ms), std::vector{empty_tune});
   HWND window = nullptr;
   for (const std::optional<std::string>& title : schedule) {
-    if (title && !window) window = CreateWindowExW(0, window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0);
+    if (title && !window) window = CreateWindowExW(0, wire::window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0);
     ASSERT_TRUE(!title || SetWindowTextA(window, title->c_str()));
     if (!title && window) DestroyWindow(window), window = nullptr;
     Sleep(100);

@@ -13,34 +13,27 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "harness/module_heap.h"
+#include "harness/module_loader.h"
 #include "harness/raw_call.h"
+#include "harness/ucrt_format.h"
+#include "harness/window_title.h"
 #include "player_side/host_standin.h"
 
 namespace {
 
-// clang-format off
-constexpr guid initquit_class = {0x113773C4, 0xB387, 0x4B48, {0x8B, 0xDF, 0xAB, 0x58, 0xBC, 0x6C, 0xE5, 0x38}};
-constexpr wchar_t window_class[] = L"{C228F795-8913-40ec-A81B-486BB773FF5F}";
-enum client_slot : unsigned { first_factory = 1, set_module_location = 4, set_services_ready = 5 };
-enum initquit_slot : unsigned { start_slot = 3, quit_slot = 4 };
-enum handler_slot : unsigned {
-  playback_starting, new_track, playback_stopped, seek, pause_changed,
-  track_edited, dynamic_info, dynamic_info_track, time_tick, volume_changed
-};
-// clang-format on
 const std::string failure_line = "VEK IPC: 'SetData' Failed!\r\n";
 const std::string start_line = "VEK IPC Plugin Initialized\r\n";
 // Growth of committed private memory allowed after warm-up: the two record
@@ -56,43 +49,10 @@ constexpr std::size_t memory_bound = 24u << 20;
   ExitProcess(2);
 }
 
-HWND find_window() { return FindWindowExW(HWND_MESSAGE, nullptr, window_class, nullptr); }
-
-std::string title_of(HWND window) {
-  std::string title(GetWindowTextLengthA(window) + 1, '\0');
-  title.resize(GetWindowTextA(window, title.data(), static_cast<int>(title.size())));
-  return title;
-}
-
-// --- The Universal CRT's own formatter, called on purpose ---
-
-using common_vsprintf = int(__cdecl*)(unsigned long long, char*, std::size_t, const char*, void*, va_list);
-common_vsprintf ucrt_vsprintf = nullptr;
-
-// The forwarder the DLL imports from must lead to the same function as ucrtbase's export.
-void load_ucrt_formatter() {
-  HMODULE ucrt = LoadLibraryW(L"ucrtbase.dll");
-  HMODULE forwarder = LoadLibraryW(L"api-ms-win-crt-stdio-l1-1-0.dll");
-  auto* direct = ucrt ? GetProcAddress(ucrt, "__stdio_common_vsprintf") : nullptr;
-  auto* forwarded = forwarder ? GetProcAddress(forwarder, "__stdio_common_vsprintf") : nullptr;
-  if (!direct || direct != forwarded)
-    fatal("ucrtbase's __stdio_common_vsprintf not found, or not what the forwarder names");
-  ucrt_vsprintf = reinterpret_cast<common_vsprintf>(reinterpret_cast<void*>(direct));
-}
-
-int ucrt_format(char* buffer, std::size_t size, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  // Option 2: C99 snprintf behaviour (the length needed is returned).
-  const int written = ucrt_vsprintf(2, buffer, size, format, nullptr, arguments);
-  va_end(arguments);
-  return written;
-}
-
 std::string expected_length(double seconds) {
   if (!std::isfinite(seconds)) return "0";
   char text[512];
-  const int written = ucrt_format(text, sizeof text, "%.0f", seconds);
+  const int written = harness::ucrt_snprintf(text, sizeof text, "%.0f", seconds);
   if (written <= 0 || written > 254) return "0";
   return std::string(text, written);
 }
@@ -363,35 +323,10 @@ std::size_t committed_private_bytes() {
 
 // --- The second process ---
 
-int read_title_mode() {
-  HWND window = find_window();
-  const std::string text = window ? "window: " + title_of(window) : "no window";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  return 0;
-}
-
 std::string read_title_in_child() {
-  wchar_t path[MAX_PATH];
-  std::wstring command = L"\"" + std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH)) + L"\" --read-title";
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) fatal("CreatePipe");
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = write_end;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-    fatal("cannot start the reading child");
-  CloseHandle(write_end);
-  std::string output;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got) output.append(buffer, got);
-  WaitForSingleObject(process.hProcess, INFINITE);
-  for (HANDLE handle : {process.hProcess, process.hThread, read_end}) CloseHandle(handle);
-  return output;
+  const harness::process_result child = harness::run_process(harness::this_program() + L" --read-title");
+  if (!child.started) fatal("cannot start the reading child: " + child.problem);
+  return child.output;
 }
 
 // --- The session ---
@@ -424,7 +359,7 @@ class session {
 
   options o_;
   generator random_;
-  HMODULE module_ = nullptr;
+  harness::loaded_module module_;
   void* client_ = nullptr;
   void* initquit_ = nullptr;
   player_host_api api_;
@@ -455,20 +390,13 @@ void session::fault(const char* event, const std::string& what) {
 }
 
 void session::load() {
-  module_ = LoadLibraryW(L"foo_vek_ipc.dll");
-  if (!module_) fatal("LoadLibrary of foo_vek_ipc.dll failed");
-  if (module_heap::count_calls_of(module_) != 4) fatal("the module does not import malloc, calloc, realloc and free");
-  using entry_point = void*(__cdecl*)(host_api*, HINSTANCE);
-  auto entry =
-      reinterpret_cast<entry_point>(reinterpret_cast<void*>(GetProcAddress(module_, "foobar2000_get_interface")));
-  if (!entry) fatal("no export foobar2000_get_interface");
+  if (!module_.handle()) fatal("foo_vek_ipc.dll: " + module_.problem());
+  if (module_heap::count_calls_of(module_.handle()) != 4)
+    fatal("the module does not import malloc, calloc, realloc and free");
   for (auto& sink : consoles_) api_.add_service(sink);
   api_.add_service(registry_);
-  client_ = entry(&api_, module_);
-  for (auto* record = static_cast<const std::uint32_t*>(raw::call<void*>(client_, first_factory)); record;
-       record = reinterpret_cast<const std::uint32_t*>(record[1]))
-    if (*reinterpret_cast<const guid*>(record[2]) == initquit_class) initquit_ = const_cast<std::uint32_t*>(record + 3);
-  if (!initquit_) fatal("no init/quit factory");
+  if (!(client_ = module_.enter(&api_))) fatal(module_.problem());
+  if (!(initquit_ = module_.service(initquit_class))) fatal("no init/quit factory: " + module_.problem());
   raw::call<void>(client_, set_module_location, "Z:\\components", "foo_vek_ipc.dll");
   raw::call<void>(client_, set_services_ready, 1u);
 }
@@ -545,7 +473,7 @@ void session::next_event() {
     event = "tamper, same info";
     if (window_ && !title_.empty()) {
       title_ = "tampered " + std::to_string(step_);
-      if (!SetWindowTextA(find_window(), title_.c_str())) fatal("cannot tamper with the title");
+      if (!SetWindowTextA(harness::find_ipc_window(), title_.c_str())) fatal("cannot tamper with the title");
       ++tampered_;
     }
     info(current_);
@@ -596,7 +524,7 @@ void session::next_event() {
     ready_ = (word & 0xFF) != 0;
   } else if (r < 978) {
     event = "window destroyed";
-    if (window_ && !DestroyWindow(find_window())) fatal("cannot destroy the window");
+    if (window_ && !DestroyWindow(harness::find_ipc_window())) fatal("cannot destroy the window");
     window_ = false;
   } else if (r < 983) {
     event = "quit", quit();
@@ -608,10 +536,10 @@ void session::next_event() {
 }
 
 void session::check(const char* event) {
-  HWND window = find_window();
+  HWND window = harness::find_ipc_window();
   if (!window != !window_) fault(event, window ? "a window exists that should not" : "the window is missing");
   if (window && window_) {
-    const std::string seen = title_of(window);
+    const std::string seen = harness::window_title(window);
     ++titles_checked_;
     if (seen != title_) {
       const double length = last_length_;
@@ -628,7 +556,7 @@ void session::check(const char* event) {
   }
   if (o_.child_every && step_ % o_.child_every == 0) {
     const std::string seen = read_title_in_child();
-    const std::string expected = window_ ? "window: " + title_ : "no window";
+    const std::string expected = harness::title_report(window_ ? std::optional(title_) : std::nullopt);
     ++child_reads_, ++titles_checked_;
     if (seen != expected) ++mismatches_, fault(event, "another process reads a different title");
   }
@@ -671,9 +599,9 @@ void session::checkpoint(bool final) {
 int session::run() {
   std::printf("seed %llu, events %llu\n", static_cast<unsigned long long>(o_.seed),
               static_cast<unsigned long long>(o_.events));
-  load_ucrt_formatter();
+  if (std::string problem; !harness::load_ucrt_formatter(problem)) fatal(problem);
   char tie[8];
-  ucrt_format(tie, sizeof tie, "%.0f", 2.5);
+  harness::ucrt_snprintf(tie, sizeof tie, "%.0f", 2.5);
   std::printf("ucrtbase \"%%.0f\" of 2.5: %s\n", tie);
   load();
   memory_start_ = committed_private_bytes();
@@ -731,7 +659,7 @@ int main(int argc, char** argv) {
   o.seed = static_cast<std::uint64_t>(GetTickCount64()) * 2654435761u ^ GetCurrentProcessId();
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--read-title") return read_title_mode();
+    if (argument == "--read-title") return harness::print_title_report();
     if (i + 1 >= argc) fatal("usage: vek_soak [--events N] [--seed S] [--child-every N] [--checkpoints N]");
     const std::uint64_t value = std::strtoull(argv[++i], nullptr, 10);
     if (argument == "--events")

@@ -16,28 +16,30 @@
 #include <typeinfo>
 #include <vector>
 
+#include "harness/config_record.h"
+#include "harness/failing_heap.h"
 #include "host/config.h"
 #include "host/module.h"
 #include "platform/standin.h"
+#include "player_side/host_standin.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
 #include "support/errors.h"
-#include "counting_allocator.h"
-#include "player_side/host_standin.h"
 
 namespace {
 
-using counting_allocator::tally;
+using failing_heap::tally;
+
+// Counts every request from now on; the `fail_at`-th (1 = the next) is refused, 0 only counts.
+void start_counting(std::size_t fail_at) {
+  failing_heap::fail_request(fail_at);
+  failing_heap::start_counting();
+}
 
 constexpr guid variable_id(std::uint8_t n) { return {0x5EE9A110, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, n}}; }
 
-std::string record(std::uint8_t n, const std::string& data) {
-  const guid id = variable_id(n);
-  std::string out(reinterpret_cast<const char*>(&id), sizeof id);
-  for (int i = 0; i < 4; ++i) out += static_cast<char>(data.size() >> (8 * i));
-  return out + data;
-}
+std::string record(std::uint8_t n, const std::string& data) { return config_record::encode(variable_id(n), data); }
 
 struct saved final : saveable_variable {
   saved(std::uint8_t n, std::vector<std::string> parts) : saveable_variable(variable_id(n)), pieces(std::move(parts)) {}
@@ -299,25 +301,25 @@ int status_of_child(const std::function<void()>& body) {
 
 // One run of `op` with the `fail_at`-th request refused (0: none).
 void run(const operation& op, std::size_t fail_at, run_report& report) {
-  const std::size_t live_before = counting_allocator::live_blocks();
+  const std::size_t live_before = failing_heap::live_blocks();
   {
     world w;
     op.prepare(w);
     bool raised = false;
-    counting_allocator::start_counting(fail_at);
+    start_counting(fail_at);
     try {
       op.perform(w);
     } catch (const std::bad_alloc& error) {
       raised = true;
       // The component's own refusals all raise its bad allocation.
-      if (counting_allocator::failed_path() != counting_allocator::new_path) {
+      if (failing_heap::failed_path() != failing_heap::new_path) {
         EXPECT_NE(dynamic_cast<const pfc::bad_allocation*>(&error), nullptr) << "a plain std::bad_alloc";
       }
     } catch (const std::exception& error) {
       ADD_FAILURE() << "raised " << typeid(error).name() << ": " << error.what();
     }
-    report.counted = counting_allocator::stop_counting();
-    const bool fired = counting_allocator::failure_fired();
+    report.counted = failing_heap::stop_counting();
+    const bool fired = failing_heap::failure_fired();
     if (fail_at != 0) {
       EXPECT_TRUE(fired) << "the run made fewer requests than counted";
     }
@@ -326,7 +328,7 @@ void run(const operation& op, std::size_t fail_at, run_report& report) {
     op.next(w);
   }
   platform::standin::reset();
-  report.live_blocks_added = counting_allocator::live_blocks() - live_before;
+  report.live_blocks_added = failing_heap::live_blocks() - live_before;
 }
 
 TEST(AllocationSweep, EveryRefusedRequestLeavesTheComponentWholeAndLeaksNothing) {
@@ -351,30 +353,30 @@ TEST(AllocationSweep, EveryRefusedRequestLeavesTheComponentWholeAndLeaksNothing)
 // The sweep is only as good as its counts: each path counts one request per
 // allocation, refuses in its own way, and the sanitizer still sees the blocks.
 TEST(AllocationSweep, CountsEachPathOnceAndRefusesItsOwnWay) {
-  const std::size_t live = counting_allocator::live_blocks();
-  counting_allocator::start_counting(0);
+  const std::size_t live = failing_heap::live_blocks();
+  start_counting(0);
   int* plain = new int(1);
   int* nothrow = new (std::nothrow) int(2);
   pfc::string8 text;
   text.set_text("abc", 3);
-  const tally counted = counting_allocator::stop_counting();
-  EXPECT_EQ(counted.requests[counting_allocator::new_path], 1u);
-  EXPECT_EQ(counted.requests[counting_allocator::nothrow_new_path], 1u);
-  EXPECT_EQ(counted.requests[counting_allocator::reallocate_path], 1u);
-  EXPECT_EQ(counting_allocator::live_blocks(), live + 3);
+  const tally counted = failing_heap::stop_counting();
+  EXPECT_EQ(counted.requests[failing_heap::new_path], 1u);
+  EXPECT_EQ(counted.requests[failing_heap::nothrow_new_path], 1u);
+  EXPECT_EQ(counted.requests[failing_heap::reallocate_path], 1u);
+  EXPECT_EQ(failing_heap::live_blocks(), live + 3);
   delete plain;
   delete nothrow;
 
-  counting_allocator::start_counting(1);
+  start_counting(1);
   EXPECT_THROW((void)new int(3), std::bad_alloc);
-  counting_allocator::start_counting(1);
+  start_counting(1);
   EXPECT_EQ(new (std::nothrow) int(4), nullptr);
-  counting_allocator::start_counting(2);
+  start_counting(2);
   EXPECT_THROW(text.set_text(std::string(100, 'x').c_str(), 100),
                pfc::bad_allocation);  // the temporary std::string is the 1st
-  counting_allocator::stop_counting();
+  failing_heap::stop_counting();
   EXPECT_STREQ(text.text_pointer(), "abc");
-  EXPECT_EQ(counting_allocator::live_blocks(), live + 1);
+  EXPECT_EQ(failing_heap::live_blocks(), live + 1);
 
 #if defined(__SANITIZE_ADDRESS__)
   // A block lost through the replaced operator new is still reported at the child's exit.
