@@ -109,8 +109,8 @@ std::variant<options, int> parse_options(int argc, char** argv) {
   int priority = 0;
   auto* priority_option = app.add_option("--priority", priority, "the priority of its presence")
                               ->type_name("N")
-                              ->check(CLI::Range(-128, 127));
-  app.add_option("--presence-log", opt.presence_log, "append \"FULL-JID TYPE PRIORITY\" for each presence from --from")
+                              ->check(CLI::Range(-128, 127).description(""));
+  app.add_option("--presence-log", opt.presence_log, "append \"FULL-JID TYPE PRIORITY\" for each presence\nfrom --from")
       ->type_name("FILE");
   app.add_option("--message-log", opt.message_log,
                  "append \"FROM TYPE CONDITION-OR-BODY\" for each message\nwith a body or an error")
