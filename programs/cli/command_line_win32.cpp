@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "cli/command_line.h"
+#include "text/utf16.h"
 
 namespace cli {
 
@@ -14,13 +15,7 @@ std::optional<int> parse_command_line(CLI::App& app) {
     return exit_failure;
   }
   std::vector<std::string> arguments;
-  for (int i = 1; i < count; ++i) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string argument(size > 0 ? size : 1, '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
-    argument.pop_back();  // the terminating zero
-    arguments.push_back(std::move(argument));
-  }
+  for (int i = 1; i < count; ++i) arguments.push_back(text::utf8_from_utf16(wide[i]));
   LocalFree(wide);
   return parse(app, std::move(arguments));
 }

@@ -22,6 +22,7 @@
 
 #include "cli/command_line.h"
 #include "reading/output.h"
+#include "text/utf16.h"
 
 namespace {
 
@@ -84,7 +85,6 @@ constexpr char status_help[] =
     "Exit status: 0 done, also a watch ended by Ctrl+C; 1 a single read found an\n"
     "undecodable title, or the output failed; 2 usage error.\n";
 
-// The arguments after the program name, in UTF-8 whatever the code page.
 // Writes whole lines to standard output: UTF-16 through WriteConsoleW when it
 // is a console, which shows every character whatever the console's code page;
 // otherwise the UTF-8 bytes (line ends as the C runtime writes them: CR LF).
@@ -105,10 +105,7 @@ class line_writer {
       return std::fflush(stdout) == 0 && !std::ferror(stdout);
     }
     // The line is valid UTF-8 (the output code makes it so), so this loses nothing.
-    const int size = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
-    std::wstring wide(size, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(), size);
-    wide += L"\r\n";
+    const std::wstring wide = text::utf16_from_utf8(line) + L"\r\n";
     for (std::size_t done = 0; done < wide.size();) {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 16384));

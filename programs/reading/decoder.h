@@ -9,26 +9,11 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <variant>
-#include <vector>
+
+#include "reading/now_playing.h"
 
 namespace reader {
-
-// `absent` is the reader's own state for "no window" (player not running);
-// decoding a title never yields it.
-enum class player_state { absent, none, stopped, playing };
-
-struct now_playing {
-  player_state state = player_state::none;
-  // Only while playing: the metadata fields in published order, as raw bytes
-  // (the player's UTF-8, not checked here), and the length exactly as
-  // published: an optional "-" and decimal digits without leading zeros, at
-  // most 254 characters. The length stays text so that no value is rounded;
-  // output code turns it into a number.
-  std::vector<std::pair<std::string, std::string>> fields;
-  std::string length;
-};
 
 struct decode_error {
   std::size_t offset;  // byte offset in the title where the fault was found
@@ -38,6 +23,8 @@ struct decode_error {
 
 using decode_result = std::variant<now_playing, decode_error>;
 
+// Never throws but std::bad_alloc. The result owns its text; `title` may go
+// once it returns.
 decode_result decode_title(std::string_view title);
 
 // One line such as "entry 2, byte 17: missing ';' after the value".

@@ -8,83 +8,16 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "text/ascii.h"
+#include "text/utf8.h"
+
 namespace reader {
 namespace {
 
-constexpr char32_t replacement_character = 0xFFFD;
-
-struct code_point {
-  char32_t value;    // U+FFFD for an ill-formed subsequence
-  std::size_t size;  // bytes consumed
-};
-
-// Reads one code point at `pos`. An ill-formed sequence is consumed up to the
-// first byte that cannot continue it (its maximal subpart), as one U+FFFD.
-code_point next_code_point(std::string_view text, std::size_t pos) {
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t continuations;
-  char32_t value;
-  unsigned char low = 0x80, high = 0xBF;  // range of the next byte; narrower after some leads
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    continuations = 1;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    continuations = 2;
-    value = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    continuations = 3;
-    value = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;   // no overlong forms
-    if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
-  } else {
-    return {replacement_character, 1};
-  }
-  std::size_t size = 1;
-  for (; size <= continuations; ++size) {
-    if (pos + size >= text.size()) return {replacement_character, size};
-    const auto next = static_cast<unsigned char>(text[pos + size]);
-    if (next < low || next > high) return {replacement_character, size};
-    value = value << 6 | (next & 0x3F);
-    low = 0x80;
-    high = 0xBF;
-  }
-  return {value, size};
-}
-
-void append_utf8(std::string& out, char32_t value) {
-  if (value < 0x80) {
-    out += static_cast<char>(value);
-  } else if (value < 0x800) {
-    out += static_cast<char>(0xC0 | value >> 6);
-    out += static_cast<char>(0x80 | (value & 0x3F));
-  } else if (value < 0x10000) {
-    out += static_cast<char>(0xE0 | value >> 12);
-    out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (value & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | value >> 18);
-    out += static_cast<char>(0x80 | (value >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (value & 0x3F));
-  }
-}
-
-const char* state_name(player_state state) {
-  switch (state) {
-    case player_state::absent:
-      return "absent";
-    case player_state::none:
-      return "none";
-    case player_state::stopped:
-      return "stopped";
-    case player_state::playing:
-      return "playing";
-  }
-  return "none";
-}
+using text::append_utf8;
+using text::code_point;
+using text::next_code_point;
+using text::replacement_character;
 
 // --- tune ---
 
@@ -153,18 +86,9 @@ void append_xml_text(std::string& out, std::string_view text, std::size_t budget
   }
 }
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 const std::string* first_field(const now_playing& state, std::string_view name) {
   for (const auto& field : state.fields) {
-    if (equals_ignoring_case(field.first, name)) return &field.second;
+    if (text::equals_ignoring_ascii_case(field.first, name)) return &field.second;
   }
   return nullptr;
 }
@@ -269,20 +193,9 @@ std::string text_line(const now_playing& state) {
   return line;
 }
 
-std::string repair_utf8(std::string_view text) {
-  std::string repaired;
-  repaired.reserve(text.size());
-  for (std::size_t pos = 0; pos < text.size();) {
-    const code_point c = next_code_point(text, pos);
-    pos += c.size;
-    append_utf8(repaired, c.value);
-  }
-  return repaired;
-}
-
 std::string json_line(const now_playing& state) {
   nlohmann::ordered_json line;
-  line["state"] = state_name(state.state);
+  line["state"] = std::string(state_name(state.state));
   if (state.state == player_state::playing) {
     auto fields = nlohmann::ordered_json::array();
     for (const auto& [name, value] : state.fields) {

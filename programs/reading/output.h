@@ -3,6 +3,8 @@
 // the payload are pure ASCII for any field bytes, so they survive every
 // console code page and pipe: invalid UTF-8 becomes U+FFFD and everything
 // outside printable ASCII is escaped. The text is UTF-8 for people to read.
+// Every function here is pure: it reads the state it is given, returns a
+// string of its own, and fails only by throwing std::bad_alloc.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +12,10 @@
 #include <string>
 #include <string_view>
 
+// What is printed is most often what was just decoded: one include for both.
 #include "reading/decoder.h"
+#include "reading/now_playing.h"
+#include "text/utf8.h"
 
 namespace reader {
 
@@ -52,6 +57,6 @@ std::string text_help(bool with_absent);
 std::string render(const now_playing& state, output_format format);
 
 // The text with each maximal ill-formed UTF-8 subsequence replaced by U+FFFD.
-std::string repair_utf8(std::string_view text);
+using text::repair_utf8;
 
 }  // namespace reader

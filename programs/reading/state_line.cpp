@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-namespace tune_publish {
+namespace reader {
 namespace {
 
 using json = nlohmann::json;
@@ -14,7 +14,7 @@ bool is_pair_of_strings(const json& field) {
 
 }  // namespace
 
-std::variant<reader::now_playing, malformed_line> parse_state_line(std::string_view line) {
+std::variant<now_playing, malformed_line> parse_state_line(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   const json parsed = json::parse(line, nullptr, /*allow_exceptions=*/false);
   if (parsed.is_discarded()) return malformed_line{"not JSON"};
@@ -22,22 +22,16 @@ std::variant<reader::now_playing, malformed_line> parse_state_line(std::string_v
   const auto state = parsed.find("state");
   if (state == parsed.end() || !state->is_string()) return malformed_line{"no \"state\" text"};
 
-  reader::now_playing playing;
+  now_playing playing;
   const std::string& name = state->get_ref<const std::string&>();
-  if (name == "absent") {
-    playing.state = reader::player_state::absent;
-  } else if (name == "none") {
-    playing.state = reader::player_state::none;
-  } else if (name == "stopped") {
-    playing.state = reader::player_state::stopped;
-  } else if (name == "playing") {
-    playing.state = reader::player_state::playing;
+  if (const auto named = state_named(name)) {
+    playing.state = *named;
   } else {
     std::string shown = json(name).dump(-1, ' ', true, json::error_handler_t::replace);
     if (shown.size() > 40) shown = shown.substr(0, 36) + "...\"";
     return malformed_line{"unknown state " + shown};
   }
-  if (playing.state != reader::player_state::playing) return playing;
+  if (playing.state != player_state::playing) return playing;
 
   const auto fields = parsed.find("fields");
   if (fields == parsed.end() || !fields->is_array()) return malformed_line{"no \"fields\" array"};
@@ -54,4 +48,4 @@ std::variant<reader::now_playing, malformed_line> parse_state_line(std::string_v
   return playing;
 }
 
-}  // namespace tune_publish
+}  // namespace reader

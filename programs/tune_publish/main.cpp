@@ -9,18 +9,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,9 +24,10 @@
 
 #include "cli/command_line.h"
 #include "reading/output.h"
-#include "tune_publish/publish_pacer.h"
 #include "reading/state_line.h"
+#include "tune_publish/publish_pacer.h"
 #include "tune_publish/tune_link.h"
+#include "xmpp_account/account_options.h"
 
 namespace {
 
@@ -89,121 +86,32 @@ constexpr steady_clock::duration attempt_time = 30s;
 
 void say(const std::string& text) { std::fprintf(stderr, "%s: %s\n", program, text.c_str()); }
 
-struct usage_error {
-  std::string text;
-};
-
 struct options {
   tune_publish::link_settings link;
   bool verbose = false;
   bool check = false;
 };
 
-// HOST, HOST:PORT, [V6] or [V6]:PORT.
-void parse_server(std::string_view text, tune_publish::link_settings& link) {
-  std::string_view host = text, port;
-  if (text.starts_with('[')) {
-    const auto close = text.find(']');
-    if (close == text.npos) throw usage_error{"--server: missing ']' in " + std::string(text)};
-    host = text.substr(1, close - 1);
-    const std::string_view rest = text.substr(close + 1);
-    if (!rest.empty() && !rest.starts_with(':')) throw usage_error{"--server: unexpected text after ']'"};
-    if (!rest.empty()) port = rest.substr(1);
-  } else if (const auto colon = text.rfind(':'); colon != text.npos && text.find(':') == colon) {
-    host = text.substr(0, colon);
-    port = text.substr(colon + 1);
-  }
-  if (host.empty()) throw usage_error{"--server: no host name"};
-  link.host = host;
-  if (text.ends_with(':') || (!port.empty() && port.find_first_not_of("0123456789") != port.npos) ||
-      (!port.empty() &&
-       (port.size() > 5 || std::stoul(std::string(port)) == 0 || std::stoul(std::string(port)) > 65535)))
-    throw usage_error{"--server: the port must be a number from 1 to 65535"};
-  if (!port.empty()) link.port = static_cast<unsigned short>(std::stoul(std::string(port)));
-}
-
-// A directory opens as a stream that reads nothing, which would be
-// reported as an empty or faulty file.
-void refuse_directory(const std::string& file, const std::string& what) {
-  struct stat info {};
-  if (stat(file.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-    throw usage_error{"cannot read the " + what + " " + file + ": " + std::strerror(EISDIR)};
-}
-
-std::string read_password(const std::string& file) {
-  refuse_directory(file, "password file");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw usage_error{"cannot read the password file " + file + ": " + std::strerror(errno)};
-  std::string password;
-  std::getline(in, password);
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  if (password.empty()) throw usage_error{"the password file " + file + " holds no password on its first line"};
-  struct stat info {};
-  if (stat(file.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)))
-    say("warning: " + file + " can be read by other users");
-  return password;
-}
-
-// The TLS library would only report, once connected, that TLS is unavailable.
-void check_ca_file(const std::string& file) {
-  refuse_directory(file, "CA file");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw usage_error{"cannot read the CA file " + file + ": " + std::strerror(errno)};
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
-    throw usage_error{"the CA file " + file + " holds no PEM certificate"};
-}
-
 // The options, or the status to exit with once help, the version or a usage
 // error has been printed.
 std::variant<options, int> parse_options(int argc, char** argv) {
   CLI::App app{"", program};
   options parsed;
-  std::string password_file, server;
-  // Refused before anything else is looked at, whether a value follows or
-  // not. Hidden; declared first, as CLI11 would otherwise end the option list
-  // with the blank line of its empty group.
-  app.add_option(
-         "--password",
-         [](const CLI::results_t&) -> bool {
-           throw CLI::ValidationError(
-               "a password is never taken from the command line: use --password-file or VEK_XMPP_PASSWORD");
-         },
-         "")
-      ->expected(0, 1)
-      ->group("");
-  app.add_option("--jid", parsed.link.jid, "the account to publish for (a /resource may follow)")
-      ->type_name("USER@DOMAIN")
-      ->required();
-  auto* password_option =
-      app.add_option("--password-file", password_file, "the file whose first line is the password")->type_name("FILE");
-  auto* server_option =
-      app.add_option("--server", server, "connect to HOST (default port 5222) instead of the\nJID's domain")
-          ->type_name("HOST[:PORT]");
-  app.add_option("--ca-file", parsed.link.ca_file, "also trust the certificates in this PEM file")->type_name("PEM");
+  xmpp_account::account_options account(app, "the account to publish for (a /resource may follow)");
   app.add_flag("--verbose", parsed.verbose, "report each connection and each publish, with the time");
   app.add_flag("--check", parsed.check,
                "log in once, report the server, TLS, login and PEP,\npublish nothing and exit; reads no input");
   cli::follow_convention(app, synopsis, description, footer);
   if (const auto status = cli::parse(app, argc, argv)) return *status;
 
-  try {
-    if (server_option->count() > 0) parse_server(server, parsed.link);
-    const auto at = parsed.link.jid.find('@');
-    if (parsed.link.jid.empty()) throw usage_error{"--jid is required"};
-    if (at == 0 || at == std::string::npos || at + 1 == parsed.link.jid.size() || parsed.link.jid[at + 1] == '/')
-      throw usage_error{"--jid must have the form user@domain, not " + parsed.link.jid};
-    if (password_option->count() > 0) {
-      parsed.link.password = read_password(password_file);
-    } else if (const char* env = std::getenv("VEK_XMPP_PASSWORD"); env && *env) {
-      parsed.link.password = env;
-    } else {
-      throw usage_error{"no password: give --password-file FILE or set VEK_XMPP_PASSWORD"};
-    }
-    if (!parsed.link.ca_file.empty()) check_ca_file(parsed.link.ca_file);
-  } catch (const usage_error& error) {
-    return cli::usage_error(app, error.text);
-  }
+  auto resolved = account.resolve(say);
+  if (const auto* problem = std::get_if<std::string>(&resolved)) return cli::usage_error(app, *problem);
+  auto& settings = std::get<xmpp_account::account>(resolved);
+  parsed.link.jid = std::move(settings.jid);
+  parsed.link.password = std::move(settings.password);
+  parsed.link.host = std::move(settings.server.host);
+  parsed.link.port = settings.server.port;
+  parsed.link.ca_file = std::move(settings.ca_file);
   return parsed;
 }
 
@@ -358,8 +266,8 @@ int run(const options& opts) {
       return;
     }
     if (line.empty() || line == "\r") return;
-    auto parsed = tune_publish::parse_state_line(line);
-    if (auto* bad = std::get_if<tune_publish::malformed_line>(&parsed)) {
+    auto parsed = reader::parse_state_line(line);
+    if (auto* bad = std::get_if<reader::malformed_line>(&parsed)) {
       say("line " + std::to_string(number) + ": malformed input (" + bad->reason + "); skipped");
       return;
     }

@@ -1,9 +1,11 @@
 // vek-tune-watch: an XMPP contact that follows another account's User Tune
 // (XEP-0118) through PEP, for testing the publisher against a real server.
 //
-//   vek-tune-watch --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID
-//                  [--priority N] [--presence-log FILE] [--message-log FILE] [--send-chats] [--verbose]
+//   vek-tune-watch --jid JID --password-file FILE --server HOST[:PORT] --ca-file PEM --from BARE-JID
+//                  [--priority N] [--presence-log FILE] [--message-log FILE] [--send-chats]
+//                  [--timestamps] [--verbose]
 //
+// The account options are the publisher's, checked the same way (--help).
 // It logs in over STARTTLS with certificate verification, announces through
 // entity capabilities (XEP-0115) that it wants tune notifications, and prints
 // each tune the --from account publishes as one JSON line on standard output:
@@ -27,7 +29,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -40,7 +41,12 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <variant>
 #include <vector>
+
+#include "cli/command_line.h"
+#include "text/ascii.h"
+#include "xmpp_account/account_options.h"
 
 namespace {
 
@@ -75,82 +81,58 @@ struct options {
   bool timestamps = false;
 };
 
-[[noreturn]] void usage_error(const std::string& message) {
-  std::cerr << program << ": " << message << "\nusage: " << program
-            << " --jid JID --password-file FILE --server HOST:PORT --ca-file PEM --from BARE-JID\n"
-            << "       [--priority N] [--presence-log FILE] [--message-log FILE] [--send-chats] [--verbose]\n"
-            << "       [--timestamps]\n";
-  std::exit(2);
-}
-
-std::string lower_ascii(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
 std::string bare_jid(const std::string& jid) { return jid.substr(0, jid.find('/')); }
 
-options parse_options(int argc, char** argv) {
+constexpr char synopsis[] =
+    "vek-tune-watch --jid JID --password-file FILE --server HOST[:PORT] --ca-file PEM\n"
+    "                      --from BARE-JID [--priority N] [--presence-log FILE]\n"
+    "                      [--message-log FILE] [--send-chats] [--timestamps] [--verbose]";
+constexpr char description[] =
+    "A test contact: follows the User Tune of the --from account and prints each\n"
+    "tune as one JSON line of its child elements ({} for the empty tune).";
+constexpr char footer[] =
+    "\"ready\" goes to standard error each time its presence has been sent. A\n"
+    "dropped connection is retried every half second; SIGTERM or SIGINT ends it.\n"
+    "Exit status: 0 ended by a signal; 2 usage error.\n";
+
+// The options, or the status to exit with once help, the version or a usage
+// error has been printed.
+std::variant<options, int> parse_options(int argc, char** argv) {
+  CLI::App app{"", program};
   options opt;
-  std::string password_file;
-  std::string server;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--verbose" || arg == "--send-chats") {
-      (arg == "--verbose" ? opt.verbose : opt.send_chats) = true;
-      continue;
-    }
-    if (arg == "--timestamps") {
-      opt.timestamps = true;
-      continue;
-    }
-    if (i + 1 >= argc) usage_error("missing value after " + arg);
-    const std::string value = argv[++i];
-    if (arg == "--jid") {
-      opt.jid = value;
-    } else if (arg == "--password-file") {
-      password_file = value;
-    } else if (arg == "--server") {
-      server = value;
-    } else if (arg == "--ca-file") {
-      opt.ca_file = value;
-    } else if (arg == "--from") {
-      opt.from = lower_ascii(bare_jid(value));
-    } else if (arg == "--priority") {
-      char* end = nullptr;
-      const long priority = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || priority < -128 || priority > 127) {
-        usage_error("the priority must be a number from -128 to 127, not " + value);
-      }
-      opt.priority = std::to_string(priority);
-    } else if (arg == "--presence-log") {
-      opt.presence_log = value;
-    } else if (arg == "--message-log") {
-      opt.message_log = value;
-    } else {
-      usage_error("unknown argument " + arg);
-    }
-  }
-  if (opt.jid.empty() || password_file.empty() || server.empty() || opt.ca_file.empty() || opt.from.empty()) {
-    usage_error("--jid, --password-file, --server, --ca-file and --from are required");
-  }
-  std::ifstream in(password_file);
-  if (!in || !std::getline(in, opt.password)) usage_error("cannot read the password from " + password_file);
-  while (!opt.password.empty() && (opt.password.back() == '\r' || opt.password.back() == '\n')) {
-    opt.password.pop_back();
-  }
-  // libstrophe would only say that TLS is unavailable, once connected.
-  if (!std::ifstream(opt.ca_file)) usage_error("cannot read " + opt.ca_file);
+  xmpp_account::account_options account(app, "the contact's own account");
+  account.password_file_option->required();
+  account.server_option->required();
+  account.ca_file_option->required();
+  std::string from;
+  app.add_option("--from", from, "the account whose tunes to print")->type_name("BARE-JID")->required();
+  int priority = 0;
+  auto* priority_option = app.add_option("--priority", priority, "the priority of its presence")
+                              ->type_name("N")
+                              ->check(CLI::Range(-128, 127).description(""));
+  app.add_option("--presence-log", opt.presence_log, "append \"FULL-JID TYPE PRIORITY\" for each presence\nfrom --from")
+      ->type_name("FILE");
+  app.add_option("--message-log", opt.message_log,
+                 "append \"FROM TYPE CONDITION-OR-BODY\" for each message\nwith a body or an error")
+      ->type_name("FILE");
+  app.add_flag("--send-chats", opt.send_chats, "send each \"TO TEXT\" line of standard input as a chat");
+  app.add_flag("--timestamps", opt.timestamps, "put the time of receipt before each tune");
+  app.add_flag("--verbose", opt.verbose, "report connection events and stanzas handled");
+  cli::follow_convention(app, synopsis, description, footer);
+  if (const auto status = cli::parse(app, argc, argv)) return *status;
+
+  auto resolved = account.resolve([](const std::string& text) { std::cerr << program << ": " << text << "\n"; });
+  if (const auto* problem = std::get_if<std::string>(&resolved)) return cli::usage_error(app, *problem);
+  auto& settings = std::get<xmpp_account::account>(resolved);
+  opt.jid = std::move(settings.jid);
+  opt.password = std::move(settings.password);
+  opt.host = std::move(settings.server.host);
+  if (settings.server.port != 0) opt.port = settings.server.port;
+  opt.ca_file = std::move(settings.ca_file);
+  opt.from = text::to_lower_ascii(bare_jid(from));
+  if (priority_option->count() > 0) opt.priority = std::to_string(priority);
   for (const auto* log : {&opt.presence_log, &opt.message_log}) {
-    if (!log->empty() && !std::ofstream(*log, std::ios::app)) usage_error("cannot write to " + *log);
-  }
-  const auto colon = server.rfind(':');
-  opt.host = server.substr(0, colon);
-  if (colon != std::string::npos) {
-    char* end = nullptr;
-    const unsigned long port = std::strtoul(server.c_str() + colon + 1, &end, 10);
-    if (*end != '\0' || port == 0 || port > 65535) usage_error("bad port in " + server);
-    opt.port = static_cast<unsigned short>(port);
+    if (!log->empty() && !std::ofstream(*log, std::ios::app)) return cli::usage_error(app, "cannot write to " + *log);
   }
   return opt;
 }
@@ -371,7 +353,7 @@ class watcher {
   static int on_presence(xmpp_conn_t*, xmpp_stanza_t* stanza, void* userdata) {
     auto* self = static_cast<watcher*>(userdata);
     const char* from = xmpp_stanza_get_from(stanza);
-    if (!self->presence_log_.is_open() || !from || lower_ascii(bare_jid(from)) != self->opt_.from) return 1;
+    if (!self->presence_log_.is_open() || !from || text::to_lower_ascii(bare_jid(from)) != self->opt_.from) return 1;
     const char* type = xmpp_stanza_get_type(stanza);
     std::string priority = "0";
     if (xmpp_stanza_t* element = xmpp_stanza_get_child_by_name(stanza, "priority")) {
@@ -414,7 +396,7 @@ class watcher {
     auto* self = static_cast<watcher*>(userdata);
     const char* from = xmpp_stanza_get_from(stanza);
     if (self->message_log_.is_open()) self->log_message(stanza, from);
-    if (!from || lower_ascii(bare_jid(from)) != self->opt_.from) return 1;
+    if (!from || text::to_lower_ascii(bare_jid(from)) != self->opt_.from) return 1;
     xmpp_stanza_t* event = xmpp_stanza_get_child_by_name_and_ns(stanza, "event", ns_pubsub_event);
     xmpp_stanza_t* items = event ? xmpp_stanza_get_child_by_name(event, "items") : nullptr;
     const char* node = items ? xmpp_stanza_get_attribute(items, "node") : nullptr;
@@ -473,7 +455,9 @@ class watcher {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const options opt = parse_options(argc, argv);
+  auto parsed = parse_options(argc, argv);
+  if (const int* status = std::get_if<int>(&parsed)) return *status;
+  const options& opt = std::get<options>(parsed);
 
   struct sigaction action {};
   action.sa_handler = request_stop;

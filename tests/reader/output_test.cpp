@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "harness/title_writer.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -38,6 +40,15 @@ TEST(reader_output, json_line_escapes_into_ascii_and_repairs_utf8) {
   EXPECT_EQ(line["fields"][0][1],
             "\uFFFD|\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD|"
             "\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD|\uFFFD!|caf\xC3\xA9 \xF4\x8F\xBF\xBF|\uFFFD");
+
+  // The check agrees with the repair: every broken piece fails it, what the
+  // repair made passes, U+FFFD itself included.
+  EXPECT_TRUE(text::is_well_formed_utf8(reader::repair_utf8(broken)));
+  for (std::size_t start = 0, end; start < broken.size(); start = end + 1) {
+    end = std::min(broken.find('|', start), broken.size());
+    const std::string piece = broken.substr(start, end - start);
+    EXPECT_EQ(text::is_well_formed_utf8(piece), piece.starts_with("caf")) << piece;
+  }
 }
 
 TEST(reader_output, tune_gives_known_fields_in_element_order_escaped) {

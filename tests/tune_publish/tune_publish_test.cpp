@@ -1,21 +1,23 @@
 // The publisher's pure parts: the reader's lines read back into the same tune
-// payload the reader prints, and the pacing of publishes over a fake clock.
+// payload the reader prints, the pacing of publishes over a fake clock, and
+// the --server forms the publisher and the test contact share.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "reading/output.h"
-#include "tune_publish/publish_pacer.h"
 #include "reading/state_line.h"
+#include "tune_publish/publish_pacer.h"
+#include "xmpp_account/account_options.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using reader::malformed_line;
 using reader::now_playing;
+using reader::parse_state_line;
 using reader::player_state;
-using tune_publish::malformed_line;
-using tune_publish::parse_state_line;
 using tune_publish::publish_pacer;
 using tune_publish::steady_clock;
 
@@ -60,7 +62,8 @@ TEST(tune_publish, lines_not_in_the_readers_form_are_malformed) {
                            "{\"state\":\"playing\",\"length\":1}", "{\"state\":\"playing\",\"fields\":{},\"length\":1}",
                            "{\"state\":\"playing\",\"fields\":[[\"a\"]],\"length\":1}",
                            "{\"state\":\"playing\",\"fields\":[[\"a\",2]],\"length\":1}",
-                           "{\"state\":\"playing\",\"fields\":[],\"length\":\"215\"}", "{\"state\":\"stopped\"} x"}) {
+                           "{\"state\":\"playing\",\"fields\":[],\"length\":\"215\"}", "{\"state\":\"stopped\"} x",
+                           "{\"state\":\"playing\",\"fields\":[[\"title\",\"\xFF\"]],\"length\":1}"}) {
     EXPECT_TRUE(std::holds_alternative<malformed_line>(parse_state_line(line))) << line;
   }
   // What the reader might add later is no reason to refuse a line.
@@ -131,21 +134,41 @@ TEST(tune_publish, a_new_session_gets_the_current_state_once_and_nothing_older) 
   EXPECT_FALSE(pacer.take_final("E"));
 }
 
-TEST(tune_publish, reconnection_backs_off_to_a_minute_and_starts_over_only_after_a_proven_session) {
+TEST(tune_publish, reconnection_waits_grow_to_at_most_a_minute_and_start_over_only_after_a_proven_session) {
   tune_publish::reconnect_backoff backoff;
-  auto seconds = [](steady_clock::duration d) { return std::chrono::duration_cast<std::chrono::seconds>(d).count(); };
-  std::vector<long> delays;
-  for (int i = 0; i < 9; ++i) {
-    delays.push_back(seconds(backoff.next()));
-    // Every attempt logs in, then the session dies within seconds: no reset.
-    backoff.session_ended(2s);
+  const steady_clock::duration first = backoff.next();
+  std::vector<steady_clock::duration> waits{first};
+  for (int i = 0; i < 12; ++i) {
+    // Every attempt logs in, then the session dies short of a minute.
+    backoff.session_ended(59s);
+    waits.push_back(backoff.next());
   }
-  EXPECT_EQ(delays, (std::vector<long>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
-  backoff.session_ended(59s);
-  EXPECT_EQ(backoff.next(), 60s) << "a session short of a minute proves nothing";
+  for (std::size_t i = 1; i < waits.size(); ++i) {
+    EXPECT_TRUE(waits[i] == std::min(2 * waits[i - 1], waits.back())) << "wait " << i << " neither doubled nor capped";
+  }
+  EXPECT_GT(waits.back(), 8 * first) << "the waits did not grow";
+  EXPECT_LE(waits.back(), 1min);
   backoff.session_ended(1min);
-  EXPECT_EQ(backoff.next(), 1s);
-  EXPECT_EQ(backoff.next(), 2s);
+  EXPECT_EQ(backoff.next(), first) << "a session of a minute starts the waits over";
+}
+
+TEST(tune_publish, the_server_option_takes_names_ipv4_and_bracketed_ipv6_with_or_without_a_port) {
+  auto parsed = [](std::string_view text) {
+    auto result = xmpp_account::parse_server(text);
+    if (const auto* problem = std::get_if<std::string>(&result)) return *problem;
+    const auto& server = std::get<xmpp_account::server_address>(result);
+    return server.host + " " + std::to_string(server.port);
+  };
+  EXPECT_EQ(parsed("xmpp.example"), "xmpp.example 0");
+  EXPECT_EQ(parsed("127.0.0.1:5223"), "127.0.0.1 5223");
+  EXPECT_EQ(parsed("[::1]:5222"), "::1 5222");
+  EXPECT_EQ(parsed("[fe80::1%eth0]"), "fe80::1%eth0 0");
+  EXPECT_EQ(parsed("::1"), "::1 0") << "two colons without brackets: an address, no port";
+  EXPECT_EQ(parsed("h:65535"), "h 65535");
+  // Each refusal names the option; the command-line test sees the words.
+  for (const char* bad : {"h:", "h:0", "h:65536", "h:5x", "h:000001", "[::1]:", "[::1", "[::1]x", ":5222", "[]"}) {
+    EXPECT_TRUE(parsed(bad).starts_with("--server: ")) << bad << " gave " << parsed(bad);
+  }
 }
 
 // The publisher's items: each element's text cut on a character boundary and

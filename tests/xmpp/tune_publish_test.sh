@@ -186,9 +186,15 @@ if expect_tune "$first" 15 '{"length":"1","title":"Alpha"}'; then
     published=$(grep -c '^vek-tune-publish: [0-9:]* published .*<title>Gamma</title>' "$work/publish.err")
     [ "$published" -eq 1 ] || fail "the state after reconnecting was published $published times"
     if grep -q '^vek-tune-publish: [0-9:]* published .*Beta' "$work/publish.err"; then fail "Beta was published"; fi
-    # The server's words, labelled as the server's.
-    grep -q "^vek-tune-publish: connection to 127.0.0.1:$xmpp_port lost: the server closed the stream: system-shutdown" \
-      "$work/publish.err" || fail "the server's shutdown was not reported as the server's stream error"
+    # The server's words, labelled as the server's. Prosody always says
+    # system-shutdown before it closes; ejabberd, on SIGTERM, sometimes closes
+    # the socket without a stream error (its log then has no "Closing c2s
+    # session"), and the publisher must then say just that, not invent words.
+    lost="^vek-tune-publish: connection to 127.0.0.1:$xmpp_port lost: the server closed"
+    shutdown_said="$lost the stream: system-shutdown"
+    [ "$fixture" = prosody ] || shutdown_said="$shutdown_said|$lost the connection\$"
+    grep -Eq "$shutdown_said" "$work/publish.err" ||
+      fail "the server's shutdown was not reported in the server's own words"
   fi
 fi
 # SIGTERM ends it like the end of input: the empty tune, then status 0.
