@@ -7,10 +7,10 @@
 
 #include "platform/exception_bridge.h"
 #include "player/console.h"
+#include "text/utf16.h"
 
 using console::complain;
 using console::print;
-using console::utf8;
 
 namespace {
 
@@ -84,7 +84,8 @@ std::wstring component_session::module_file(const std::wstring& chosen) {
 bool component_session::load(const std::wstring& file) {
   module_.handle = LoadLibraryW(file.c_str());
   if (!module_.handle)
-    complain("cannot load " + utf8(file) + ": " + console::system_message(GetLastError(), L"the module"));
+    complain("cannot load " + text::utf8_from_utf16(file) + ": " +
+             console::system_message(GetLastError(), L"the module"));
   return module_.handle != nullptr;
 }
 
@@ -119,7 +120,7 @@ bool component_session::start() {
   }
 
   const std::wstring path = module_path(module_.handle);
-  const std::string path_text = utf8(path), file_name = utf8(file_name_of(path));
+  const std::string path_text = text::utf8_from_utf16(path), file_name = text::utf8_from_utf16(file_name_of(path));
   if (verbose_) print("[player] module " + path_text + ", client interface " + std::to_string(version));
 
   int records = 0;

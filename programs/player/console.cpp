@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "text/utf16.h"
+
 namespace console {
 
 void print(std::string_view line) {
@@ -17,23 +19,6 @@ void complain(std::string_view message) {
   std::fflush(stderr);
 }
 
-std::string utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string converted(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size, nullptr, nullptr);
-  return converted;
-}
-
-std::wstring wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring converted(size, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size);
-  return converted;
-}
-
 std::string system_message(unsigned long code, std::wstring_view subject) {
   wchar_t* text = nullptr;
   const DWORD length =
@@ -44,7 +29,7 @@ std::string system_message(unsigned long code, std::wstring_view subject) {
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
     message.pop_back();
   for (std::size_t at; (at = message.find(L"%1")) != message.npos;) message.replace(at, 2, subject);
-  return message.empty() ? "error " + std::to_string(code) : utf8(message);
+  return message.empty() ? "error " + std::to_string(code) : text::utf8_from_utf16(message);
 }
 
 utf8_output::utf8_output() : code_page_(GetConsoleOutputCP()) { SetConsoleOutputCP(CP_UTF8); }

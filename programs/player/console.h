@@ -1,6 +1,5 @@
 // The stand-in's console: its lines on standard output, its problems on
-// standard error, and the conversions between the system's UTF-16 and the
-// UTF-8 it prints.
+// standard error, in UTF-8.
 #pragma once
 
 #include <string>
@@ -11,9 +10,6 @@ namespace console {
 void print(std::string_view line);
 // "vek-player: MESSAGE" on standard error.
 void complain(std::string_view message);
-
-std::string utf8(std::wstring_view text);
-std::wstring wide(std::string_view text);
 
 // The system's own words for an error code, without the line break it ends
 // with; `subject` stands in for the "%1" some of them hold.

@@ -22,10 +22,9 @@
 #include "player/playback.h"
 #include "player/playlist.h"
 #include "player/real_time.h"
+#include "text/utf16.h"
 
 using console::complain;
-using console::utf8;
-using console::wide;
 
 namespace {
 
@@ -97,8 +96,8 @@ std::variant<options, int> read_options() {
                          footer);
   if (const auto status = cli::parse_command_line(app)) return *status;
   if (step->count() > 0) chosen.step_ms = step_ms;
-  chosen.component = wide(component);
-  chosen.playlist = wide(playlist_path);
+  chosen.component = text::utf16_from_utf8(component);
+  chosen.playlist = text::utf16_from_utf8(playlist_path);
   return chosen;
 }
 
@@ -130,7 +129,7 @@ int main() {
   if (const int* status = std::get_if<int>(&read)) return *status;
   const options& chosen = std::get<options>(read);
 
-  const std::string playlist_name = utf8(chosen.playlist);
+  const std::string playlist_name = text::utf8_from_utf16(chosen.playlist);
   const auto text = read_file(chosen.playlist);
   if (text.index() == 1) {
     complain("cannot read " + playlist_name + ": " + std::get<1>(text));

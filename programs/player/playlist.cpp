@@ -4,7 +4,8 @@
 #include <cmath>
 #include <utility>
 
-#include "player/text.h"
+#include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace playlist {
 namespace {
@@ -33,7 +34,7 @@ class parser {
 
   void read_line(std::size_t number, std::string_view text) {
     line_ = number;
-    if (!player_text::is_utf8(text)) fail("not valid UTF-8");
+    if (!text::is_well_formed_utf8(text)) fail("not valid UTF-8");
     if (has_control_character(text)) fail("control character in the line");
     const std::string_view content = trim(text);
     if (content.empty() || content.front() == '#') return;
@@ -132,7 +133,7 @@ class parser {
   // the field's values when `replace` is set; a new name goes last.
   static void set_field(track_state& track, std::string_view name, std::string_view value, bool replace) {
     for (field& known : track.fields) {
-      if (!player_text::equal_ignoring_ascii_case(known.name, name)) continue;
+      if (!text::equals_ignoring_ascii_case(known.name, name)) continue;
       if (replace) known.values.clear();
       known.values.emplace_back(value);
       return;
@@ -146,7 +147,7 @@ class parser {
       fail("tags go right after `track`; use `update name = value` to change them while playing");
     }
     const auto [name, value] = assignment(text);
-    if (player_text::equal_ignoring_ascii_case(name, "length")) {
+    if (text::equals_ignoring_ascii_case(name, "length")) {
       if (length_given_) fail("length given twice");
       length_given_ = true;
       pending_.length_seconds = seconds(value, "a length");
@@ -169,9 +170,9 @@ class parser {
     track_state& changed = result_.steps.back().state;
     bool first_mention = true;
     for (const std::string& seen : updated_names_)
-      first_mention = first_mention && !player_text::equal_ignoring_ascii_case(seen, name);
+      first_mention = first_mention && !text::equals_ignoring_ascii_case(seen, name);
     if (first_mention) updated_names_.emplace_back(name);
-    if (player_text::equal_ignoring_ascii_case(name, "length")) {
+    if (text::equals_ignoring_ascii_case(name, "length")) {
       if (!first_mention) fail("length given twice");
       changed.length_seconds = seconds(value, "a length");
       if (changed.length_seconds > 0 && position_ > changed.length_seconds + time_tolerance)
