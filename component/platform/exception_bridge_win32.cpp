@@ -5,13 +5,18 @@
 // as, most derived first). Handlers match those types by decorated name.
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <string_view>
+#include <utility>
 
 #include "platform/exception_bridge.h"
+#include "support/error_tree_index.h"
 #include "support/errors.h"
 
 // GCC places thiscall on plain functions, but warns that it is meant for members.
@@ -29,10 +34,15 @@ constexpr ULONG_PTR cxx_magic = 0x19930520;  // later compilers also use ...21 a
 
 // --- Run-time type information as the player's runtime reads it ---
 
+// Compared as a zero-terminated text.
+struct decorated_name {
+  char text[52];
+};
+
 struct type_descriptor {
   const void* type_info_table;  // never used: these descriptors are never destroyed
   void* undecorated_name;       // the runtime caches the readable name here: writable
-  char decorated_name[52];      // compared as a zero-terminated text
+  decorated_name name;
 };
 
 struct member_displacement {
@@ -52,6 +62,7 @@ struct catchable_type {
 constexpr std::uint32_t simple_type = 1, virtual_base = 4;
 
 // The runtime reads `count` entries; ours hold at most four.
+static_assert(std::ranges::max(error_tree::depth_of) < 4, "a chain of bases longer than the tables hold");
 struct catchable_type_list {
   std::int32_t count;
   const catchable_type* types[4];
@@ -103,34 +114,51 @@ struct error_table {
   const char*(VEK_THISCALL* what)(const error_object*);
 };
 
-// The type tree: every error derives singly from std::exception.
-enum error_type : int {
-  std_exception,
-  bad_alloc,
-  overflow,
-  service_not_found,
-  service_duplicated,
-  io,
-  io_data,
-  io_data_truncation,
-  aborted,
-  error_type_count
-};
-constexpr int parent_of[error_type_count] = {
-    -1, std_exception, std_exception, std_exception, std_exception, std_exception, io, io_data, std_exception};
+// The type tree of support/error_tree.h: every error derives singly from
+// std::exception, so a type's chain of bases is its chain of parents.
+using error_tree::count;
+using error_tree::parent_of;
 
-// Class names, as a handler compiled from class declarations expects them.
-type_descriptor descriptors[error_type_count] = {
-    {nullptr, nullptr, ".?AVexception@std@@"},
-    {nullptr, nullptr, ".?AVbad_alloc@std@@"},
-    {nullptr, nullptr, ".?AVexception_overflow@pfc@@"},
-    {nullptr, nullptr, ".?AVexception_service_not_found@@"},
-    {nullptr, nullptr, ".?AVexception_service_duplicated@@"},
-    {nullptr, nullptr, ".?AVexception_io@foobar2000_io@@"},
-    {nullptr, nullptr, ".?AVexception_io_data@foobar2000_io@@"},
-    {nullptr, nullptr, ".?AVexception_io_data_truncation@foobar2000_io@@"},
-    {nullptr, nullptr, ".?AVexception_aborted@foobar2000_io@@"},
-};
+// A constant array of one T per error type: make(type) for each.
+template <class T, class Make, int... Type>
+constexpr std::array<T, count> for_each_type(Make make, std::integer_sequence<int, Type...>) {
+  return {make(Type)...};
+}
+template <class T, class Make>
+constexpr std::array<T, count> for_each_type(Make make) {
+  return for_each_type<T>(make, std::make_integer_sequence<int, count>{});
+}
+
+// The name a handler compiled from the class declaration looks for:
+// ".?AV", the class name and its enclosing namespaces innermost first, each
+// followed by '@', then '@'. "::name" is a class of the global namespace.
+constexpr decorated_name decorate(std::string_view qualified) {
+  decorated_name out{};
+  std::size_t length = 0;
+  auto put = [&](std::string_view text) {
+    if (length + text.size() >= sizeof out.text) throw "a decorated name longer than the descriptor holds";
+    for (char c : text) out.text[length++] = c;
+  };
+  if (qualified.starts_with("::")) qualified.remove_prefix(2);
+  put(".?AV");
+  for (std::size_t last; (last = qualified.rfind("::")) != std::string_view::npos;
+       qualified = qualified.substr(0, last)) {
+    put(qualified.substr(last + 2));
+    put("@");
+  }
+  put(qualified);
+  put("@@");
+  return out;
+}
+
+template <int... Type>
+constexpr std::array<std::string_view, count> qualified_names(std::integer_sequence<int, Type...>) {
+  return {error_tree::entry<Type>::qualified_name...};
+}
+
+constinit std::array<type_descriptor, count> descriptors = for_each_type<type_descriptor>([](int type) {
+  return type_descriptor{nullptr, nullptr, decorate(qualified_names(std::make_integer_sequence<int, count>{})[type])};
+});
 
 constexpr std::uint32_t chain_length(int type) { return type < 0 ? 0 : 1 + chain_length(parent_of[type]); }
 
@@ -139,7 +167,7 @@ constexpr std::uint32_t chain_length(int type) { return type < 0 ? 0 : 1 + chain
 void* VEK_THISCALL destroy_error(error_object* self, unsigned) { return self; }
 const char* VEK_THISCALL error_what(const error_object* self) { return self->message; }
 
-extern const error_table tables[error_type_count];
+extern const std::array<error_table, count> tables;
 
 // A copy takes the type it is copied as (a base when caught by value).
 template <int Type>
@@ -150,68 +178,50 @@ error_object* VEK_THISCALL copy_as(error_object* self, const error_object* sourc
   return self;
 }
 
-extern const class_hierarchy hierarchies[error_type_count];
+extern const std::array<class_hierarchy, count> hierarchies;
 
-constexpr base_class base_class_of(int type) {
-  return {&descriptors[type], chain_length(type) - 1, {0, -1, 0}, has_hierarchy, &hierarchies[type]};
-}
-const base_class base_classes[error_type_count] = {base_class_of(0), base_class_of(1), base_class_of(2),
-                                                   base_class_of(3), base_class_of(4), base_class_of(5),
-                                                   base_class_of(6), base_class_of(7), base_class_of(8)};
+constinit const std::array<base_class, count> base_classes = for_each_type<base_class>([](int type) {
+  return base_class{&descriptors[type], chain_length(type) - 1, {0, -1, 0}, has_hierarchy, &hierarchies[type]};
+});
 
 struct base_chain {
   const base_class* bases[4];
 };
-constexpr base_chain chain_of(int type) {
+constinit const std::array<base_chain, count> chains = for_each_type<base_chain>([](int type) {
   base_chain chain{};
   for (int i = 0; type >= 0; type = parent_of[type]) chain.bases[i++] = &base_classes[type];
   return chain;
+});
+
+constinit const std::array<class_hierarchy, count> hierarchies = for_each_type<class_hierarchy>([](int type) {
+  return class_hierarchy{0, 0, chain_length(type), chains[type].bases};
+});
+
+constinit const std::array<object_locator, count> locators = for_each_type<object_locator>([](int type) {
+  return object_locator{0, 0, 0, &descriptors[type], &hierarchies[type]};
+});
+
+constinit const std::array<error_table, count> tables = for_each_type<error_table>([](int type) {
+  return error_table{&locators[type], destroy_error, error_what};
+});
+
+template <int... Type>
+constexpr std::array<catchable_type, count> catchable_types_of(std::integer_sequence<int, Type...>) {
+  return {catchable_type{0, &descriptors[Type], {0, -1, 0}, sizeof(error_object), copy_as<Type>}...};
 }
-const base_chain chains[error_type_count] = {chain_of(0), chain_of(1), chain_of(2), chain_of(3), chain_of(4),
-                                             chain_of(5), chain_of(6), chain_of(7), chain_of(8)};
+constinit const std::array<catchable_type, count> catchable_types =
+    catchable_types_of(std::make_integer_sequence<int, count>{});
 
-constexpr class_hierarchy hierarchy_of(int type) { return {0, 0, chain_length(type), chains[type].bases}; }
-const class_hierarchy hierarchies[error_type_count] = {hierarchy_of(0), hierarchy_of(1), hierarchy_of(2),
-                                                       hierarchy_of(3), hierarchy_of(4), hierarchy_of(5),
-                                                       hierarchy_of(6), hierarchy_of(7), hierarchy_of(8)};
+constinit const std::array<catchable_type_list, count> catchable_lists =
+    for_each_type<catchable_type_list>([](int type) {
+      catchable_type_list list{static_cast<std::int32_t>(chain_length(type)), {}};
+      for (int i = 0; type >= 0; type = parent_of[type]) list.types[i++] = &catchable_types[type];
+      return list;
+    });
 
-const object_locator locators[error_type_count] = {
-    {0, 0, 0, &descriptors[0], &hierarchies[0]}, {0, 0, 0, &descriptors[1], &hierarchies[1]},
-    {0, 0, 0, &descriptors[2], &hierarchies[2]}, {0, 0, 0, &descriptors[3], &hierarchies[3]},
-    {0, 0, 0, &descriptors[4], &hierarchies[4]}, {0, 0, 0, &descriptors[5], &hierarchies[5]},
-    {0, 0, 0, &descriptors[6], &hierarchies[6]}, {0, 0, 0, &descriptors[7], &hierarchies[7]},
-    {0, 0, 0, &descriptors[8], &hierarchies[8]}};
-
-const error_table tables[error_type_count] = {
-    {&locators[0], destroy_error, error_what}, {&locators[1], destroy_error, error_what},
-    {&locators[2], destroy_error, error_what}, {&locators[3], destroy_error, error_what},
-    {&locators[4], destroy_error, error_what}, {&locators[5], destroy_error, error_what},
-    {&locators[6], destroy_error, error_what}, {&locators[7], destroy_error, error_what},
-    {&locators[8], destroy_error, error_what}};
-
-constexpr catchable_type catchable_as(int type, copy_function copy) {
-  return {0, &descriptors[type], {0, -1, 0}, sizeof(error_object), copy};
-}
-const catchable_type catchable_types[error_type_count] = {
-    catchable_as(0, copy_as<0>), catchable_as(1, copy_as<1>), catchable_as(2, copy_as<2>),
-    catchable_as(3, copy_as<3>), catchable_as(4, copy_as<4>), catchable_as(5, copy_as<5>),
-    catchable_as(6, copy_as<6>), catchable_as(7, copy_as<7>), catchable_as(8, copy_as<8>)};
-
-constexpr catchable_type_list catchable_list_of(int type) {
-  catchable_type_list list{static_cast<std::int32_t>(chain_length(type)), {}};
-  for (int i = 0; type >= 0; type = parent_of[type]) list.types[i++] = &catchable_types[type];
-  return list;
-}
-const catchable_type_list catchable_lists[error_type_count] = {
-    catchable_list_of(0), catchable_list_of(1), catchable_list_of(2), catchable_list_of(3), catchable_list_of(4),
-    catchable_list_of(5), catchable_list_of(6), catchable_list_of(7), catchable_list_of(8)};
-
-const throw_info throw_infos[error_type_count] = {
-    {0, nullptr, nullptr, &catchable_lists[0]}, {0, nullptr, nullptr, &catchable_lists[1]},
-    {0, nullptr, nullptr, &catchable_lists[2]}, {0, nullptr, nullptr, &catchable_lists[3]},
-    {0, nullptr, nullptr, &catchable_lists[4]}, {0, nullptr, nullptr, &catchable_lists[5]},
-    {0, nullptr, nullptr, &catchable_lists[6]}, {0, nullptr, nullptr, &catchable_lists[7]},
-    {0, nullptr, nullptr, &catchable_lists[8]}};
+constinit const std::array<throw_info, count> throw_infos = for_each_type<throw_info>([](int type) {
+  return throw_info{0, nullptr, nullptr, &catchable_lists[type]};
+});
 
 [[noreturn]] void raise_object(void* object, const void* info, ULONG_PTR magic) {
   const ULONG_PTR arguments[3] = {magic, reinterpret_cast<ULONG_PTR>(object), reinterpret_cast<ULONG_PTR>(info)};
@@ -256,8 +266,8 @@ void copy_player_object(void* target, const void* source, const catchable_type& 
 int tree_type_of(const throw_info& info) {
   const catchable_type_list& list = *info.catchable;
   for (std::int32_t i = 0; i < list.count; ++i)
-    for (int type = 0; type < error_type_count; ++type)
-      if (std::strcmp(list.types[i]->type->decorated_name, descriptors[type].decorated_name) == 0) return type;
+    for (int type = 0; type < count; ++type)
+      if (std::strcmp(list.types[i]->type->name.text, descriptors[type].name.text) == 0) return type;
   return -1;
 }
 
@@ -310,29 +320,11 @@ class carried_foreign_exception final : public carrier {
   using carrier::carrier;
 };
 
-[[noreturn]] void throw_as_component_error(carried_exception* carried) {
-  switch (carried->tree_type) {
-    case std_exception:
-      throw carried_error<std::exception>(carried);
-    case bad_alloc:
-      throw carried_error<pfc::bad_allocation>(carried);
-    case overflow:
-      throw carried_error<pfc::exception_overflow>(carried);
-    case service_not_found:
-      throw carried_error<exception_service_not_found>(carried);
-    case service_duplicated:
-      throw carried_error<exception_service_duplicated>(carried);
-    case io:
-      throw carried_error<foobar2000_io::exception_io>(carried);
-    case io_data:
-      throw carried_error<foobar2000_io::exception_io_data>(carried);
-    case io_data_truncation:
-      throw carried_error<foobar2000_io::exception_io_data_truncation>(carried);
-    case aborted:
-      throw carried_error<foobar2000_io::exception_aborted>(carried);
-    default:
-      throw carried_foreign_exception(carried);
-  }
+template <int... Type>
+[[noreturn]] void throw_as_component_error(carried_exception* carried, std::integer_sequence<int, Type...>) {
+  ((carried->tree_type == Type ? throw carried_error<typename error_tree::entry<Type>::raised_as>(carried) : void()),
+   ...);
+  throw carried_foreign_exception(carried);
 }
 
 // --- Intercepting the player's exceptions around one call ---
@@ -341,14 +333,6 @@ struct registration {
   registration* next;
   void* handler;
 };
-
-registration* chain_head() {
-  registration* head;
-  asm volatile("movl %%fs:0, %0" : "=r"(head));
-  return head;
-}
-
-void set_chain_head(registration* head) { asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
 
 // Linked on the thread's handler chain for the duration of one call.
 struct interception {
@@ -360,74 +344,14 @@ struct interception {
 
 }  // namespace
 
-// RtlUnwind does not preserve EBX, ESI and EDI; this does, around it.
-// cdecl void vek_unwind_to(unwind_function, target_frame, exception_record)
-asm(R"(
-  .text
-  .globl _vek_unwind_to
-_vek_unwind_to:
-  pushl %ebp
-  movl %esp, %ebp
-  pushl %ebx
-  pushl %esi
-  pushl %edi
-  pushl $0
-  pushl 16(%ebp)
-  pushl $1f
-  pushl 12(%ebp)
-  call *8(%ebp)
-1:
-  leal -12(%ebp), %esp
-  popl %edi
-  popl %esi
-  popl %ebx
-  popl %ebp
-  ret
-)");
-extern "C" void vek_unwind_to(void* unwind_function, void* target_frame, EXCEPTION_RECORD* record);
-
-// cdecl int vek_call_guarded(call, context, state): saves EBX, ESI, EDI, EBP,
-// the caller's ESP and the return address in `state`, calls call(context) and
-// returns 0. vek_resume(state), from any depth below, returns 1 from it instead,
-// with every register the caller relies on as it was: unlike a setjmp that
-// keeps only the frame, this holds whatever the compiler kept in registers.
-asm(R"(
-  .text
-  .globl _vek_call_guarded
-_vek_call_guarded:
-  .cfi_startproc
-  movl 12(%esp), %eax
-  movl %ebx, 0(%eax)
-  movl %esi, 4(%eax)
-  movl %edi, 8(%eax)
-  movl %ebp, 12(%eax)
-  leal 4(%esp), %ecx
-  movl %ecx, 16(%eax)
-  movl (%esp), %ecx
-  movl %ecx, 20(%eax)
-  pushl 8(%esp)
-  .cfi_adjust_cfa_offset 4
-  call *8(%esp)
-  addl $4, %esp
-  .cfi_adjust_cfa_offset -4
-  xorl %eax, %eax
-  ret
-  .cfi_endproc
-
-  .globl _vek_resume
-_vek_resume:
-  movl 4(%esp), %eax
-  movl 0(%eax), %ebx
-  movl 4(%eax), %esi
-  movl 8(%eax), %edi
-  movl 12(%eax), %ebp
-  movl 16(%eax), %esp
-  movl 20(%eax), %ecx
-  movl $1, %eax
-  jmp *%ecx
-)");
-extern "C" int vek_call_guarded(void (*call)(void*), void* context, std::uint32_t* state);
-extern "C" [[noreturn]] void vek_resume(std::uint32_t* state);
+// In exception_bridge_x86_win32.cpp, which says what each does.
+extern "C" {
+void* vek_handler_chain_head();
+void vek_set_handler_chain_head(void* head);
+void vek_unwind_to(void* unwind_function, void* target_frame, EXCEPTION_RECORD* record);
+int vek_call_guarded(void (*call)(void*), void* context, std::uint32_t* state);
+[[noreturn]] void vek_resume(std::uint32_t* state);
+}
 
 namespace {
 
@@ -459,24 +383,48 @@ EXCEPTION_DISPOSITION __cdecl intercept(EXCEPTION_RECORD* record, void* frame, C
 
 void run_intercepting(void (*call)(void*), void* context) {
   interception guard;
-  guard.link.next = chain_head();
+  guard.link.next = static_cast<registration*>(vek_handler_chain_head());
   guard.link.handler = reinterpret_cast<void*>(&intercept);
   guard.carried = nullptr;
   guard.out_of_memory = false;
-  set_chain_head(&guard.link);
+  vek_set_handler_chain_head(&guard.link);
   int intercepted;
   try {
     intercepted = vek_call_guarded(call, context, guard.resume_state);
   } catch (...) {
-    set_chain_head(guard.link.next);  // a component error from inside the call
+    vek_set_handler_chain_head(guard.link.next);  // a component error from inside the call
     throw;
   }
   // After an interception the player's frames are unwound and FS:[0] is our record.
-  set_chain_head(guard.link.next);
+  vek_set_handler_chain_head(guard.link.next);
   if (!intercepted) return;
   if (guard.out_of_memory) throw pfc::bad_allocation();  // the player's error could not be kept
-  throw_as_component_error(guard.carried);
+  throw_as_component_error(guard.carried, std::make_integer_sequence<int, count>{});
 }
+
+namespace {
+
+// Inside a handler: tries one handler per error type, in error_tree's catch
+// order, from `position` on. What none of them takes is not a std::exception;
+// like any error the tree does not list, whose text may live in its object
+// (gone before the raise), it leaves as std::exception with the root's text.
+template <std::size_t Position = 0>
+outgoing_error classify_in_catch_order() noexcept {
+  if constexpr (Position == count) {
+    return {error_tree::std_exception, error_tree::entry<error_tree::std_exception>::message, nullptr};
+  } else {
+    constexpr int type = error_tree::catch_order[Position];
+    try {
+      throw;
+    } catch (const typename error_tree::entry<type>::type&) {
+      return {type, error_tree::entry<type>::message, nullptr};
+    } catch (...) {
+      return classify_in_catch_order<Position + 1>();
+    }
+  }
+}
+
+}  // namespace
 
 outgoing_error classify_current_error() noexcept {
   try {
@@ -484,25 +432,8 @@ outgoing_error classify_current_error() noexcept {
   } catch (const carrier& error) {
     acquire(error.carried());
     return {-1, nullptr, error.carried()};
-  } catch (const foobar2000_io::exception_io_data_truncation& error) {
-    return {io_data_truncation, error.what(), nullptr};
-  } catch (const foobar2000_io::exception_io_data& error) {
-    return {io_data, error.what(), nullptr};
-  } catch (const foobar2000_io::exception_io& error) {
-    return {io, error.what(), nullptr};
-  } catch (const foobar2000_io::exception_aborted& error) {
-    return {aborted, error.what(), nullptr};
-  } catch (const exception_service_not_found& error) {
-    return {service_not_found, error.what(), nullptr};
-  } catch (const exception_service_duplicated& error) {
-    return {service_duplicated, error.what(), nullptr};
-  } catch (const pfc::exception_overflow& error) {
-    return {overflow, error.what(), nullptr};
-  } catch (const std::bad_alloc&) {
-    return {bad_alloc, "bad allocation", nullptr};
   } catch (...) {
-    // Any other error's text may live in its object, which is gone before the raise.
-    return {std_exception, "Unknown exception", nullptr};
+    return classify_in_catch_order();
   }
 }
 

@@ -2,9 +2,9 @@
 // module strings and the client object are constant-initialised and so are in
 // place before any of it.
 #include "host/services.h"
+#include "platform/signal_translation.h"
 #include "publisher/identity.h"
 #include "publisher/ipc_window.h"
-#include "platform/signal_translation.h"
 
 namespace {
 

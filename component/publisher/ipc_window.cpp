@@ -7,6 +7,7 @@
 #include "platform/exception_bridge.h"
 #include "publisher/playback_handler.h"
 #include "support/errors.h"
+#include "wire/format.h"
 
 constinit platform::window_handle ipc_window = nullptr;
 constinit Test_Class* playback_handler = nullptr;
@@ -23,9 +24,9 @@ struct handler_owner {
 
 void initquit_tutorial1::start() {
   platform::player_entry([] {
-    if (!platform::window_class_exists(module_instance, ipc_window_class))
-      platform::register_window_class(module_instance, ipc_window_class);
-    ipc_window = platform::create_message_window(module_instance, ipc_window_class);
+    if (!platform::window_class_exists(module_instance, wire::window_class))
+      platform::register_window_class(module_instance, wire::window_class);
+    ipc_window = platform::create_message_window(module_instance, wire::window_class);
 
     Test_Class* handler = new (std::nothrow) Test_Class(playback_handler);
     if (!handler) pfc::raise_bad_alloc();

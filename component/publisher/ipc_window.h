@@ -1,12 +1,10 @@
 // The IPC window and the component's start and quit. The window is
 // message-only and owned by the player's main thread; its title is the data
-// another process reads, found by the class name below.
+// another process reads, found by its class, wire::window_class.
 #pragma once
 
 #include "host/interfaces.h"
 #include "platform/platform.h"
-
-inline constexpr wchar_t ipc_window_class[] = L"{C228F795-8913-40ec-A81B-486BB773FF5F}";
 
 // Set by start, destroyed by quit; never reset.
 extern platform::window_handle ipc_window;

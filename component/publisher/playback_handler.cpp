@@ -7,6 +7,7 @@
 #include "publisher/ipc_window.h"
 #include "publisher/record.h"
 #include "support/errors.h"
+#include "wire/format.h"
 
 constinit pfc::string8_fast last_record;
 
@@ -48,7 +49,8 @@ Test_Class::Test_Class(Test_Class* retired) : previous_(retired) {
 Test_Class::~Test_Class() { delete previous_; }
 
 void Test_Class::publish(const char* text) {
-  if (!platform::set_window_title(ipc_window, text)) console::formatter().append_terminated("VEK IPC: 'SetData' Failed!\r\n");
+  if (!platform::set_window_title(ipc_window, text))
+    console::formatter().append_terminated("VEK IPC: 'SetData' Failed!\r\n");
 }
 
 void Test_Class::playback_starting(std::uint32_t, bool) noexcept {}
@@ -57,7 +59,7 @@ void Test_Class::new_track(track_handle* track) { release_owned(track); }
 
 void Test_Class::playback_stopped(std::uint32_t) {
   platform::player_entry([&] {
-    if (!retired_) publish(stop_marker);
+    if (!retired_) publish(wire::stop_text);
   });
 }
 

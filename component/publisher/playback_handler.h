@@ -1,5 +1,5 @@
 // The playback handler: publishes the now-playing record into the IPC
-// window's title and "STOP" when playback stops. Runs on the player's main
+// window's title and the stop text when playback stops. Runs on the player's main
 // thread, which owns the window; takes no locks.
 #pragma once
 

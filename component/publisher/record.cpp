@@ -6,10 +6,11 @@
 
 #include "platform/platform.h"
 #include "support/errors.h"
+#include "wire/format.h"
 
 namespace {
 
-constexpr char base64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+using wire::base64_alphabet;
 
 // The two characters of every 12-bit value: a group of three bytes takes two
 // lookups instead of four.
@@ -42,8 +43,8 @@ char* encode_into(const unsigned char* in, std::size_t count, char* out) {
     const unsigned b0 = in[0], b1 = count > 1 ? in[1] : 0;
     out[0] = base64_alphabet[b0 >> 2];
     out[1] = base64_alphabet[(b0 & 0x03) << 4 | b1 >> 4];
-    out[2] = count > 1 ? base64_alphabet[(b1 & 0x0F) << 2] : '=';
-    out[3] = '=';
+    out[2] = count > 1 ? base64_alphabet[(b1 & 0x0F) << 2] : wire::base64_padding;
+    out[3] = wire::base64_padding;
     out += 4;
   }
   return out;
@@ -67,9 +68,9 @@ void append_entry(const char* name, const char* value, pfc::string8_fast& record
   const std::size_t name_size = encoded_size(name_bytes), value_size = encoded_size(value_bytes);
   char* out = record.extend(name_size + 1 + value_size + 1);  // sizes of real texts: no overflow
   out = encode_into(reinterpret_cast<const unsigned char*>(name), name_bytes, out);
-  *out++ = ':';
+  *out++ = wire::name_end;
   out = encode_into(reinterpret_cast<const unsigned char*>(value), value_bytes, out);
-  *out = ';';
+  *out = wire::entry_end;
 }
 
 // The player's text, with a null pointer read as the empty text.
@@ -138,6 +139,6 @@ bool build_now_playing_record(const track_info& info, pfc::string8_fast& record)
   }
   char length_text[length_text_size];
   format_length(info.length_seconds(), length_text);
-  append_entry("length", length_text, record);
+  append_entry(wire::length_name, length_text, record);
   return true;
 }

@@ -1,7 +1,7 @@
 // The now-playing record: the text written into the window title for the
-// reading process. One entry per metadata field, in the order the track
-// information enumerates them, then a "length" entry; each entry is
-// base64(name + zero byte) ":" base64(value + zero byte) ";".
+// reading process, in the format of wire/format.h. One entry per metadata
+// field, in the order the track information enumerates them, then the length
+// entry.
 #pragma once
 
 #include <cstddef>
@@ -9,12 +9,8 @@
 #include "host/interfaces.h"
 #include "support/strings.h"
 
-// Title text while playback is stopped; holds neither ':' nor ';', so a reader
-// tells it apart from any record.
-inline constexpr char stop_marker[] = "STOP";
-
-// Appends the base64 encoding of `count` bytes (RFC 4648, standard alphabet,
-// '=' padding) to `out`. Allocates nothing beyond the growth of `out`.
+// Appends the base64 encoding of `count` bytes (wire::base64_alphabet and
+// wire::base64_padding) to `out`. Allocates nothing beyond the growth of `out`.
 void base64_encode(const void* bytes, std::size_t count, pfc::string8_fast& out);
 
 // Sets `record` to the record for `info`. False, with `record` untouched, when

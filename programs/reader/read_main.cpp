@@ -23,10 +23,10 @@
 #include "cli/command_line.h"
 #include "reading/output.h"
 #include "text/utf16.h"
+#include "wire/format.h"
 
 namespace {
 
-constexpr wchar_t window_class[] = L"{C228F795-8913-40ec-A81B-486BB773FF5F}";
 // Several looks at every state that lasts 100 ms, at little cost while idle.
 constexpr DWORD poll_interval_ms = 25;
 
@@ -43,7 +43,7 @@ class title_reader {
  public:
   // The title, valid until the next read, or nothing when there is no window.
   std::optional<std::string_view> read() {
-    const HWND window = FindWindowExW(HWND_MESSAGE, nullptr, window_class, nullptr);
+    const HWND window = FindWindowExW(HWND_MESSAGE, nullptr, wire::window_class, nullptr);
     if (!window) return std::nullopt;
     for (;;) {
       // GetWindowTextA reads another process's title without sending it a

@@ -3,11 +3,12 @@
 #include <array>
 #include <optional>
 
+#include "wire/format.h"
+
 namespace reader {
 namespace {
 
-constexpr std::string_view stop_marker = "STOP";
-constexpr std::string_view length_name = "length";
+constexpr std::string_view length_name = wire::length_name;
 // The length is printed from a double into a 255-byte buffer.
 constexpr std::size_t max_length_text = 254;
 
@@ -15,7 +16,7 @@ constexpr signed char not_base64 = -1;
 constexpr std::array<signed char, 256> sextets = [] {
   std::array<signed char, 256> table{};
   table.fill(not_base64);
-  constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  constexpr std::string_view alphabet = wire::base64_alphabet;
   for (std::size_t i = 0; i < alphabet.size(); ++i)
     table[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
   return table;
@@ -79,11 +80,11 @@ class record_parser {
       // Separators are checked before the pieces are decoded, so that a cut
       // title is reported as such.
       if (!scan_piece(name_faults)) return error_;
-      if (!at(':')) return fail(pos_, "missing ':' after the name");
+      if (!at(wire::name_end)) return fail(pos_, "missing ':' after the name");
       const std::size_t name_end = pos_;
       last_value_start = ++pos_;
       if (!scan_piece(value_faults)) return error_;
-      if (!at(';')) return fail(pos_, "missing ';' after the value");
+      if (!at(wire::entry_end)) return fail(pos_, "missing ';' after the value");
       std::optional<std::string> name = decode_piece(last_entry_start, name_end, name_faults);
       if (!name) return error_;
       std::optional<std::string> value = decode_piece(last_value_start, pos_, value_faults);
@@ -115,8 +116,8 @@ class record_parser {
   // the end; false on a character that cannot be in a base64 piece there.
   bool scan_piece(const piece_faults& faults) {
     std::size_t padding_start = std::string_view::npos;
-    for (; pos_ < title_.size() && title_[pos_] != ':' && title_[pos_] != ';'; ++pos_) {
-      if (title_[pos_] == '=') {
+    for (; pos_ < title_.size() && title_[pos_] != wire::name_end && title_[pos_] != wire::entry_end; ++pos_) {
+      if (title_[pos_] == wire::base64_padding) {
         if (padding_start == std::string_view::npos) padding_start = pos_;
       } else if (sextet(title_[pos_]) == not_base64) {
         fail(pos_, faults.invalid_character);
@@ -136,7 +137,7 @@ class record_parser {
     if (size == 0) return failed(begin, faults.empty);
     if (size % 4 != 0) return failed(begin, faults.bad_size);
     std::size_t padding = 0;
-    while (padding < size && title_[end - 1 - padding] == '=') ++padding;
+    while (padding < size && title_[end - 1 - padding] == wire::base64_padding) ++padding;
     if (padding > 2) return failed(end - padding, faults.misplaced_padding);
 
     // '=' occurs only as the last one or two characters, so every group
@@ -146,13 +147,13 @@ class record_parser {
     for (std::size_t group = begin; group < end; group += 4) {
       const int a = sextet(title_[group]), b = sextet(title_[group + 1]);
       bytes += static_cast<char>(a << 2 | b >> 4);
-      if (title_[group + 2] == '=') {
+      if (title_[group + 2] == wire::base64_padding) {
         if ((b & 0x0F) != 0) return failed(group + 1, faults.padding_bits);
         break;
       }
       const int c = sextet(title_[group + 2]);
       bytes += static_cast<char>((b & 0x0F) << 4 | c >> 2);
-      if (title_[group + 3] == '=') {
+      if (title_[group + 3] == wire::base64_padding) {
         if ((c & 0x03) != 0) return failed(group + 2, faults.padding_bits);
         break;
       }
@@ -182,7 +183,7 @@ class record_parser {
 
 decode_result decode_title(std::string_view title) {
   if (title.empty()) return now_playing{player_state::none, {}, {}};
-  if (title == stop_marker) return now_playing{player_state::stopped, {}, {}};
+  if (title == wire::stop_text) return now_playing{player_state::stopped, {}, {}};
   return record_parser(title).parse();
 }
 

@@ -1,8 +1,6 @@
-// Decoding of the title of the player's message-only window. The title is
-// empty (nothing published yet), "STOP", or a record of entries
-//   base64(name + zero byte) ":" base64(value + zero byte) ";"
-// whose final entry is named "length" and holds the track length in whole
-// seconds. Decoding is strict: anything else is a decode_error that says what
+// Decoding of the title of the player's message-only window, in the format of
+// wire/format.h: empty (nothing published yet), the stop text, or a record
+// whose final entry holds the track length. Decoding is strict: anything else is a decode_error that says what
 // is wrong and at which byte, never a guess.
 #pragma once
 

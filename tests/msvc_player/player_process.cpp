@@ -1,6 +1,7 @@
 #include "player_process.h"
 
 #include "report.h"
+#include "wire/format.h"
 
 loaded_component::loaded_component(const wchar_t* file) : module_(LoadLibraryW(file)) {
   if (!module_) fatal("LoadLibraryW of the component");
@@ -31,9 +32,7 @@ service_base* loaded_component::service_for(const guid& class_id) const {
   fatal("no factory for the service class");
 }
 
-void* ipc_window() {
-  return FindWindowExW(message_only_parent, nullptr, L"{C228F795-8913-40ec-A81B-486BB773FF5F}", nullptr);
-}
+void* ipc_window() { return FindWindowExW(message_only_parent, nullptr, wire::window_class, nullptr); }
 
 const char* ipc_window_title(char (&title)[256]) {
   void* window = ipc_window();

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "host/config.h"
+#include "support/error_tree_index.h"
 #include "support/errors.h"
 #include "test_exports.h"
 
@@ -15,6 +16,11 @@ namespace {
 constexpr guid key = std::bit_cast<guid>(test_variable_key);
 
 int requested_error = no_component_error;
+
+// A type added to the module's error tree needs its kind here and its row in
+// the player's table, or it leaves the module untested.
+static_assert(error_tree::count == component_error_kinds - 1,
+              "an error type of the module has no kind in test_exports.h");
 
 // Raises `kind` by value, as the component's own code does; no_component_error returns.
 void raise_component_error(int kind) {

@@ -6,9 +6,10 @@
 #include "host/module.h"
 #include "host/services.h"
 #include "platform/standin.h"
+#include "player_side/host_standin.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
-#include "player_side/host_standin.h"
+#include "wire/format.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ TEST_F(publisher, two_registries_fail_start_after_the_window_exists) {
   api.add_service(second);
   Test_Class* before = playback_handler;
   EXPECT_THROW(service.start(), exception_service_duplicated);
-  EXPECT_NE(platform::standin::find_message_window(ipc_window_class), nullptr) << "the window stays";
+  EXPECT_NE(platform::standin::find_message_window(wire::window_class), nullptr) << "the window stays";
   EXPECT_TRUE(sink.writes().empty()) << "nothing is printed";
   EXPECT_EQ(playback_handler, before);
 }

@@ -26,6 +26,7 @@
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
 #include "support/errors.h"
+#include "wire/format.h"
 
 namespace {
 
@@ -227,7 +228,7 @@ const operation operations[] = {
        EXPECT_EQ(w.printed(failure_line), w.failure_lines + 1);
        platform::standin::fail_title_writes(false);
        w.handler()->playback_stopped(0);
-       EXPECT_EQ(w.title(), stop_marker);
+       EXPECT_EQ(w.title(), wire::stop_text);
      }},
     {"set_module_location", [](world&) { the_component_client().set_module_location("/old/components", "old.dll"); },
      [](world&) { the_component_client().set_module_location("/a/longer/path/of/the/components", "foo_vek_ipc.dll"); },
