@@ -30,7 +30,7 @@ vek_packages_demo="$vek_packages_install prosody openssl dbus-daemon playerctl"
 # dbus-monitor (dbus-bin) and busctl (systemd) besides playerctl for vek-mpris.
 # Google Benchmark itself is built from Debian's source package (below).
 vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev ejabberd python3
-  dbus-daemon dbus-bin playerctl systemd"
+  dbus-bin systemd"
 
 vek_ensure_deps() {
   local packages
