@@ -3,9 +3,11 @@
 # and its tools for 32-bit Windows, and runs them under Wine. A player
 # stand-in loads foo_vek_ipc.dll and plays a playlist (./demo.sh --help) while two
 # readers in other processes watch the window title: one prints each state as
-# JSON, the other feeds vek-tune-publish (built for Linux), which publishes
-# each change as an XMPP User Tune to a private Prosody on 127.0.0.1, where a
-# second account, a contact of the first, prints what it receives.
+# JSON, one feeds vek-tune-publish (built for Linux), which publishes each
+# change as an XMPP User Tune to a private Prosody on 127.0.0.1, where a second
+# account, a contact of the first, prints what it receives, and one feeds
+# vek-mpris, which shows each state as an MPRIS player on a private session
+# bus, where playerctl prints what the desktop would see.
 set -euo pipefail
 
 usage() {
@@ -16,9 +18,11 @@ Installs what is missing (as root, from Debian's archive), builds the
 component and its programs with the release presets, and runs the whole
 chain: vek-player under Wine plays PLAYLIST through foo_vek_ipc.dll while
 vek-ipc-read, in other processes, watches the window title. One reader prints
-each state as JSON ([json]); the other feeds vek-tune-publish ([xmpp]), which
+each state as JSON ([json]); one feeds vek-tune-publish ([xmpp]), which
 publishes each change as an XMPP User Tune to a private Prosody on 127.0.0.1,
-where a contact prints what it receives ([contact sees]).
+where a contact prints what it receives ([contact sees]); one feeds vek-mpris
+([mpris]), an MPRIS media player on a private session bus, where playerctl
+prints what the desktop sees ([desktop sees]).
 
   PLAYLIST    the playlist vek-player plays (default:
               programs/player/sample.playlist); the format is described in
@@ -74,7 +78,8 @@ build() {  # preset, description, targets...
 }
 build win32-release "the component and its programs for 32-bit Windows" \
   foo_vek_ipc vek-player vek-ipc-read package_component
-build linux-release "the XMPP publisher and the test contact for Linux" vek-tune-publish vek-tune-watch
+build linux-release "the XMPP publisher, the test contact and the MPRIS bridge for Linux" \
+  vek-tune-publish vek-tune-watch vek-mpris
 
 bin=build/win32-release/bin
 run=cmake/wine-run
@@ -118,6 +123,23 @@ mkfifo "$xmpp_dir/states"
 publisher=$!
 start_reader "" >"$xmpp_dir/states"
 
+# A private session bus, where vek-mpris owns its name while the player runs
+# and playerctl follows what it shows, as a desktop panel would.
+echo "==> starting a private session bus"
+"${xmpp_tied[@]}" dbus-daemon --session --nofork --address="unix:path=$xmpp_dir/bus" --print-address=3 \
+  3>"$xmpp_dir/bus-address" 2>/dev/null &
+xmpp_track_pid $!
+wait_until 10 test -s "$xmpp_dir/bus-address" || { echo "==> dbus-daemon did not start"; exit 1; }
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$xmpp_dir/bus-address")
+export DBUS_SESSION_BUS_ADDRESS
+"${xmpp_tied[@]}" playerctl -p vek_ipc --follow metadata --format '{{artist}} - {{title}}' \
+  > >(sed -u -e 's/^$/(nothing playing)/' -e 's/^/[desktop sees] /') 2>/dev/null &
+xmpp_track_pid $!
+mkfifo "$xmpp_dir/mpris-states"
+"$native/mpris/vek-mpris" --verbose <"$xmpp_dir/mpris-states" 2> >(sed -u "s/^vek-mpris: /[mpris] /") &
+bridge=$!
+start_reader "" >"$xmpp_dir/mpris-states"
+
 echo "==> readers watching the IPC window; player starting on $playlist"
 start_reader "[json]"
 sleep 2
@@ -127,9 +149,17 @@ status=0
 [ "$status" -eq 0 ] || echo "==> vek-player ended with status $status"
 sleep 2  # let the readers see the window go, and the last tune arrive
 stop_readers
-if ! wait "$publisher"; then
-  publisher_status=$?
+# The status of "! wait" would be that of the negation: it is kept first.
+publisher_status=0
+wait "$publisher" || publisher_status=$?
+if [ "$publisher_status" -ne 0 ]; then
   echo "==> vek-tune-publish ended with status $publisher_status"
+  [ "$status" -ne 0 ] || status=1
+fi
+bridge_status=0
+wait "$bridge" || bridge_status=$?
+if [ "$bridge_status" -ne 0 ]; then
+  echo "==> vek-mpris ended with status $bridge_status"
   [ "$status" -ne 0 ] || status=1
 fi
 sleep 0.5

@@ -11,22 +11,26 @@
 # apt-get update. Not as root, it names what is missing and how to install it.
 # Returns non-zero, having said why on stderr, on failure.
 
-# The release presets: the Linux programs (libstrophe through pkg-config,
-# nlohmann-json, CLI11), the MinGW-w64 cross build of the component and its
-# tools, Wine to run them.
+# The release presets: the Linux programs (libstrophe and sdbus-c++, whose
+# pkg-config file needs libsystemd's, through pkg-config; nlohmann-json,
+# CLI11), the MinGW-w64 cross build of the component and its tools, Wine to
+# run them.
 vek_packages_install="cmake ninja-build g++ pkg-config nlohmann-json3-dev libcli11-dev libstrophe-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386"
+  libsdbus-c++-dev libsystemd-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386"
 # The demo's private Prosody, which makes its certificates with openssl; its
-# contact is built with libstrophe too.
-vek_packages_demo="$vek_packages_install prosody openssl"
+# contact is built with libstrophe too. Its private session bus for vek-mpris,
+# and playerctl to show what the desktop sees.
+vek_packages_demo="$vek_packages_install prosody openssl dbus-daemon playerctl"
 # The tests besides: GoogleTest's sources; clang, lld and llvm-dlltool for the
 # test player in Microsoft's C++ ABI; clang's libFuzzer for the fuzz preset;
 # OpenSSL's headers for the base64 benchmark's yardstick; ejabberd, the second
 # XMPP server the publisher is tested against (the tests run their own
 # instance; the package's service, if it starts, is left alone); Python for
-# the relay and the failing server of the publisher's robustness scenarios.
+# the relay and the failing server of the publisher's robustness scenarios;
+# dbus-monitor (dbus-bin) and busctl (systemd) besides playerctl for vek-mpris.
 # Google Benchmark itself is built from Debian's source package (below).
-vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev ejabberd python3"
+vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev ejabberd python3
+  dbus-bin systemd"
 
 vek_ensure_deps() {
   local packages

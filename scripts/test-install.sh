@@ -17,6 +17,7 @@ trap 'rm -rf "$work"' EXIT
 home=$work/home
 prefix=$home/.local
 unit=$home/.config/systemd/user/vek-tune-publish.service
+mpris_unit=$home/.config/systemd/user/vek-mpris.service
 version=$(sed -nE 's/^project\(.* VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 export WINEDEBUG=-all VEK_WINEPREFIX=$root/build/wineprefix-service
 run_install() { HOME=$home XDG_CONFIG_HOME="" ./install.sh "$@" >"$work/out" 2>&1; }
@@ -49,20 +50,25 @@ echo "==> install.sh"
 run_install || fail "install: $(cat "$work/out")"
 manifest=$prefix/share/vek-ipc/install-manifest.txt
 expected="$prefix/bin/vek-ipc-decode
+$prefix/bin/vek-mpris
 $prefix/bin/vek-tune-publish
+$prefix/libexec/vek-ipc/vek-mpris-service
 $prefix/libexec/vek-ipc/vek-tune-service
 $prefix/share/vek-ipc/foo_vek_ipc.dll
 $prefix/share/vek-ipc/foo_vek_ipc.fb2k-component
 $prefix/share/vek-ipc/sample.playlist
+$prefix/share/vek-ipc/mpris.env.example
 $prefix/share/vek-ipc/tune-publish.env.example
 $prefix/share/vek-ipc/vek-ipc-read.exe
 $prefix/share/vek-ipc/vek-player.exe
+$mpris_unit
 $unit"
 installed=$(sed -n 's/^file //p' "$manifest" 2>/dev/null | sort)
 [ "$installed" = "$(sort <<<"$expected")" ] || fail "installed: $(diff <(sort <<<"$expected") - <<<"$installed")"
 grep -q "systemctl --user enable --now vek-tune-publish" "$work/out" || fail "the next step is not named: $(tail -n 12 "$work/out")"
 
 for program in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/libexec/vek-ipc/vek-tune-service" \
+  "$prefix/bin/vek-mpris" "$prefix/libexec/vek-ipc/vek-mpris-service" \
   "$prefix/share/vek-ipc/vek-ipc-read.exe" "$prefix/share/vek-ipc/vek-player.exe"; do
   case "$program" in
     *.exe) output=$(cmake/wine-run "$program" --version 2>&1) ;;
@@ -90,6 +96,18 @@ env -i HOME="$home" PATH="$PATH" VEK_XMPP_JID=me@example.org VEK_XMPP_PASSWORD=x
   "$exec_start" >"$work/out" 2>&1
 status=$?
 { [ $status -eq 2 ] && grep -q "$work/nowhere is not a Wine prefix" "$work/out"; } || fail "the service with no Wine prefix: status $status, $(cat "$work/out")"
+
+# The vek-mpris unit likewise; its program needs no settings but a Wine prefix.
+if grep -n '@[A-Za-z_]*@' "$mpris_unit"; then fail "a placeholder is left in $mpris_unit"; fi
+exec_start=$(sed -n 's/^ExecStart=//p' "$mpris_unit")
+[ "$exec_start" = "$prefix/libexec/vek-ipc/vek-mpris-service" ] && [ -x "$exec_start" ] || fail "ExecStart=$exec_start"
+grep -qx 'KillMode=process' "$mpris_unit" || fail "the vek-mpris unit's KillMode would end a player in the same Wine prefix"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify "$mpris_unit" >"$work/verify" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify")"
+fi
+env -i HOME="$home" PATH="$PATH" WINEPREFIX="$work/nowhere" "$exec_start" >"$work/out" 2>&1
+status=$?
+{ [ $status -eq 2 ] && grep -q "$work/nowhere is not a Wine prefix" "$work/out"; } || fail "the vek-mpris service with no Wine prefix: status $status, $(cat "$work/out")"
 
 echo "==> install.sh again"
 run_install || fail "the second install: $(cat "$work/out")"

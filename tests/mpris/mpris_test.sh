@@ -1,0 +1,223 @@
+#!/bin/bash
+# vek-mpris against a private session bus, seen by two independent clients:
+# playerctl and busctl (exact property types), with dbus-monitor counting
+# the PropertiesChanged and NameOwnerChanged signals.
+# usage: mpris_test.sh VEK-MPRIS
+set -u
+mpris=$1
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# Runs "$@" until it succeeds, for up to 10 s.
+wait_until() {
+  local tries=100
+  until "$@"; do
+    tries=$((tries - 1))
+    [ $tries -gt 0 ] || return 1
+    sleep 0.1
+  done
+}
+
+dbus-daemon --session --nofork --address="unix:path=$work/bus" --print-address=3 3>"$work/address" 2>/dev/null &
+pids+=($!)
+wait_until test -s "$work/address" || {
+  echo "dbus-daemon did not start" >&2
+  exit 1
+}
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/address")
+export DBUS_SESSION_BUS_ADDRESS
+name=org.mpris.MediaPlayer2.vek_ipc
+object=/org/mpris/MediaPlayer2
+player=org.mpris.MediaPlayer2.Player
+
+bus() { busctl --address="$DBUS_SESSION_BUS_ADDRESS" "$@"; }
+# expect_property BUSNAME INTERFACE PROPERTY JSON: busctl's typed value, as JSON.
+expect_property() {
+  local got
+  got=$(bus --json=short get-property "$1" "$object" "$2" "$3" 2>&1)
+  python3 -c 'import json, sys; sys.exit(json.loads(sys.argv[1]) != json.loads(sys.argv[2]))' "$got" "$4" 2>/dev/null ||
+    fail "$3 of $1 is $got, not $4"
+}
+owned() { bus list --acquired 2>/dev/null | grep -q "^$1 "; }
+not_owned() { ! owned "$1"; }
+status_is() { [ "$(playerctl -p vek_ipc status 2>/dev/null)" = "$1" ]; }
+title_is() { [ "$(playerctl -p "${2:-vek_ipc}" metadata title 2>/dev/null)" = "$1" ]; }
+
+dbus-monitor "type='signal',member='NameOwnerChanged',arg0='$name'" \
+  "type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',path='$object'" \
+  >"$work/monitor" 2>/dev/null &
+pids+=($!)
+wait_until grep -q NameLost "$work/monitor" || fail "dbus-monitor did not become a monitor"
+playerctl -p vek_ipc --follow metadata --format '{{artist}} - {{title}}' >"$work/follow" 2>&1 &
+pids+=($!)
+
+# The reader's lines go through a fifo that this script alone holds open.
+mkfifo "$work/input"
+"$mpris" --verbose <"$work/input" 2>"$work/stderr" &
+mpris_pid=$!
+pids+=($mpris_pid)
+exec 7>"$work/input"
+send() { printf '%s\r\n' "$@" >&7; }
+
+track1='{"state":"playing","fields":[["Title","Army of Me"],["artist","Bj\u00f6rk"],["ARTIST","Skunk Anansie"],["title","second title ignored"],["album artist","Various"],["genre","Electronic"],["genre","Alternative rock"],["tracknumber","3/12"],["discnumber","two"],["uri","file:///m/army.flac"],["comment","a\u0000b"],["album",""]],"length":234}'
+# Emoji, right-to-left text, a length of 0 (a stream): no mpris:length.
+track2='{"state":"playing","fields":[["title","\u05e9\u05d9\u05e8 \ud83c\udfb5 \u0623\u063a\u0646\u064a\u0629"],["artist","\u05dc\u05d4\u05e7\u05d4"],["composer","\u041a\u0438\u043d\u043e"],["tracknumber","7"],["discnumber","1/2"]],"length":0}'
+
+sleep 0.3
+not_owned "$name" || fail "the name is owned before the first line"
+
+send '{"state":"none"}'
+wait_until owned "$name" || fail "the name is not taken when the player runs"
+wait_until status_is Stopped || fail "nothing played yet is not Stopped"
+expect_property "$name" $player Metadata '{"type":"a{sv}","data":{}}'
+expect_property "$name" $player CanPlay '{"type":"b","data":false}'
+expect_property "$name" org.mpris.MediaPlayer2 Identity '{"type":"s","data":"VEK IPC"}'
+expect_property "$name" org.mpris.MediaPlayer2 SupportedUriSchemes '{"type":"as","data":[]}'
+expect_property "$name" org.mpris.MediaPlayer2 HasTrackList '{"type":"b","data":false}'
+
+send "$track1" "$track1"
+wait_until status_is Playing || fail "a track is not Playing"
+expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
+  "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/1"},
+  "mpris:length":{"type":"x","data":234000000},
+  "xesam:title":{"type":"s","data":"Army of Me"},
+  "xesam:artist":{"type":"as","data":["Björk","Skunk Anansie"]},
+  "xesam:albumArtist":{"type":"as","data":["Various"]},
+  "xesam:genre":{"type":"as","data":["Electronic","Alternative rock"]},
+  "xesam:comment":{"type":"as","data":["a\ufffdb"]},
+  "xesam:trackNumber":{"type":"i","data":3},
+  "xesam:url":{"type":"s","data":"file:///m/army.flac"}}}'
+expect_property "$name" $player CanPlay '{"type":"b","data":true}'
+expect_property "$name" $player Position '{"type":"x","data":0}'
+expect_property "$name" $player Volume '{"type":"d","data":1.0}'
+expect_property "$name" $player CanControl '{"type":"b","data":false}'
+[ "$(playerctl -p vek_ipc metadata --format '{{artist}} - {{title}}')" = "Björk, Skunk Anansie - Army of Me" ] ||
+  fail "playerctl reads the artists and title as '$(playerctl -p vek_ipc metadata --format '{{artist}} - {{title}}')'"
+[ "$(playerctl -p vek_ipc metadata mpris:length)" = 234000000 ] || fail "playerctl reads the wrong length"
+# Controls do nothing, without an error; setting the volume is refused.
+bus call "$name" $object $player Pause || fail "Pause returned an error"
+bus call "$name" $object $player Seek x 5000000 || fail "Seek returned an error"
+status_is Playing || fail "Pause changed the status"
+bus set-property "$name" $object $player Volume d 0.5 2>/dev/null && fail "setting the volume was accepted"
+
+send '{oops' "$track2"
+wait_until title_is "שיר 🎵 أغنية" || fail "the right-to-left title with an emoji did not arrive"
+expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
+  "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/2"},
+  "xesam:title":{"type":"s","data":"שיר 🎵 أغنية"},
+  "xesam:artist":{"type":"as","data":["להקה"]},
+  "xesam:composer":{"type":"as","data":["Кино"]},
+  "xesam:trackNumber":{"type":"i","data":7},
+  "xesam:discNumber":{"type":"i","data":1}}}'
+grep -qx 'vek-mpris: line 4: malformed input (not JSON); skipped' "$work/stderr" ||
+  fail "the malformed line was not reported: $(cat "$work/stderr")"
+
+send '{"state":"stopped"}'
+wait_until status_is Stopped || fail "stopped is not Stopped"
+expect_property "$name" $player Metadata '{"type":"a{sv}","data":{}}'
+expect_property "$name" $player CanPlay '{"type":"b","data":false}'
+
+send '{"state":"absent"}'
+wait_until not_owned "$name" || fail "the name is kept while the player is absent"
+send "$track1"
+wait_until title_is "Army of Me" || fail "the name is not taken again when the player comes back"
+expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
+  "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/3"},
+  "mpris:length":{"type":"x","data":234000000},
+  "xesam:title":{"type":"s","data":"Army of Me"},
+  "xesam:artist":{"type":"as","data":["Björk","Skunk Anansie"]},
+  "xesam:albumArtist":{"type":"as","data":["Various"]},
+  "xesam:genre":{"type":"as","data":["Electronic","Alternative rock"]},
+  "xesam:comment":{"type":"as","data":["a\ufffdb"]},
+  "xesam:trackNumber":{"type":"i","data":3},
+  "xesam:url":{"type":"s","data":"file:///m/army.flac"}}}'
+
+# End of input: the name is released, status 0.
+exec 7>&-
+wait "$mpris_pid"
+status=$?
+[ $status -eq 0 ] || fail "vek-mpris ended with status $status at the end of input"
+not_owned "$name" || fail "the name is kept after the end of input"
+
+# Signals: one PropertiesChanged per change (none for the repeated line, the
+# malformed one, "none" at the start or "absent" after "stopped"), each with all three properties; the
+# name taken, released, taken and released.
+sleep 0.3
+python3 - "$work/monitor" <<'PY' || fail "the signals seen on the bus are not the expected ones"
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+signals = re.split(r"\n(?=signal )", text)
+changed = [s for s in signals if "member=PropertiesChanged" in s]
+owners = [re.findall(r'string "([^"]*)"', s)[1:] for s in signals if "member=NameOwnerChanged" in s]
+ok = len(changed) == 4 and all(all(f'string "{p}"' in s for p in ("PlaybackStatus", "Metadata", "CanPlay")) for s in changed)
+ok = ok and [bool(old) for old, new in owners] == [False, True, False, True]
+ok = ok and [bool(new) for old, new in owners] == [True, False, True, False]
+if not ok:
+    print(f"{len(changed)} PropertiesChanged, owners {owners}", file=sys.stderr)
+sys.exit(0 if ok else 1)
+PY
+# playerctl --follow printed each track as it came, and an empty line when it stopped.
+expected_follow=$'Björk, Skunk Anansie - Army of Me\nלהקה - שיר 🎵 أغنية\n\nBjörk, Skunk Anansie - Army of Me'
+wait_until grep -qc Army "$work/follow"
+[ "$(grep -v '^$' "$work/follow" | head -n 3)" = "$(grep -v '^$' <<<"$expected_follow")" ] ||
+  fail "playerctl --follow printed: $(cat "$work/follow")"
+[ "$(grep -c '' "$work/stderr")" -eq 7 ] || fail "--verbose did not write one line per change (and the malformed line): $(cat "$work/stderr")"
+
+# --name and --identity; a second program asking for a name already owned
+# fails clearly; 200 lines at once end on the last; SIGTERM releases the name.
+mkfifo "$work/input2"
+"$mpris" --name second-1 --identity 'Test Player' <"$work/input2" 2>"$work/stderr2" &
+second_pid=$!
+pids+=($second_pid)
+exec 7>"$work/input2"
+send '{"state":"none"}'
+wait_until owned org.mpris.MediaPlayer2.second-1 || fail "--name: org.mpris.MediaPlayer2.second-1 not owned"
+expect_property org.mpris.MediaPlayer2.second-1 org.mpris.MediaPlayer2 Identity '{"type":"s","data":"Test Player"}'
+echo '{"state":"stopped"}' | "$mpris" --name second-1 2>"$work/stderr3"
+status=$?
+[ $status -eq 1 ] && grep -q "cannot own org.mpris.MediaPlayer2.second-1: another program owns it" "$work/stderr3" ||
+  fail "a name owned by another program: status $status, $(cat "$work/stderr3")"
+started=$(date +%s%N)
+for i in $(seq 1 199); do
+  printf '{"state":"playing","fields":[["title","Song %d"]],"length":%d}\n' "$i" "$i"
+done >"$work/burst"
+echo '{"state":"playing","fields":[["title","The last"]],"length":9}' >>"$work/burst"
+cat "$work/burst" >&7
+wait_until title_is "The last" second-1 || fail "200 lines: the last state was not shown"
+elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+[ $elapsed_ms -lt 5000 ] || fail "200 lines took $elapsed_ms ms"
+echo "200 lines consumed and shown in $elapsed_ms ms"
+expect_property org.mpris.MediaPlayer2.second-1 $player Metadata '{"type":"a{sv}","data":{
+  "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/200"},
+  "mpris:length":{"type":"x","data":9000000},
+  "xesam:title":{"type":"s","data":"The last"}}}'
+kill -TERM "$second_pid"
+wait "$second_pid"
+status=$?
+[ $status -eq 0 ] || fail "vek-mpris ended with status $status on SIGTERM"
+not_owned org.mpris.MediaPlayer2.second-1 || fail "the name is kept after SIGTERM"
+[ ! -s "$work/stderr2" ] || fail "unexpected messages: $(cat "$work/stderr2")"
+exec 7>&-
+
+# No session bus: one line that names it, status 1.
+DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" "$mpris" </dev/null 2>"$work/stderr4"
+status=$?
+[ $status -eq 1 ] && [ "$(grep -c '' "$work/stderr4")" -eq 1 ] &&
+  grep -q "^vek-mpris: cannot connect to the session bus (DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus): " \
+    "$work/stderr4" || fail "without a bus: status $status, $(cat "$work/stderr4")"
+"$mpris" --name 'no.dots' </dev/null 2>/dev/null
+[ $? -eq 2 ] || fail "--name no.dots is not a usage error"
+
+[ $failures -eq 0 ] || exit 1
+echo "all vek-mpris scenarios passed"

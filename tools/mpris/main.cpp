@@ -1,0 +1,284 @@
+// vek-mpris: shows what the player plays to the desktop as an MPRIS 2 media
+// player on the session bus. Reads the reader's JSON lines (vek-ipc-read
+// --watch) on standard input; owns org.mpris.MediaPlayer2.SUFFIX while the
+// player runs. One thread polls standard input, signals and the bus together,
+// so properties are answered while the input is idle. On end of input,
+// SIGINT or SIGTERM it releases the name and exits 0.
+// The command line, its output and its exit statuses are told by --help.
+#include <fcntl.h>
+#include <poll.h>
+#include <sdbus-c++/sdbus-c++.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "tools/cli/command_line.h"
+#include "tools/mpris/mpris_object.h"
+#include "tools/mpris/player_view.h"
+#include "tools/reader/output.h"
+#include "tools/tune_publish/state_line.h"
+
+namespace {
+
+constexpr char program[] = "vek-mpris";
+constexpr char synopsis[] = "vek-mpris [--name SUFFIX] [--identity TEXT] [--verbose] < JSON-LINES";
+constexpr char description[] =
+    "Shows what the player plays to the desktop (media keys, panels, playerctl) as\n"
+    "an MPRIS 2 media player on the session bus, read from the JSON lines of\n"
+    "vek-ipc-read.exe --watch (or vek-ipc-decode) on standard input.";
+constexpr char footer[] =
+    "Input: the reader's JSON lines, one state per line, as vek-tune-publish takes them:\n"
+    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],...],\"length\":215}\n"
+    "  {\"state\":\"stopped\"}  {\"state\":\"none\"}  {\"state\":\"absent\"}\n"
+    "A malformed line is reported on standard error and skipped.\n"
+    "\n"
+    "It owns the bus name org.mpris.MediaPlayer2.SUFFIX while the player runs (any\n"
+    "state but absent): it releases the name while the player is absent and takes\n"
+    "it again when the player comes back; before the first line it owns nothing.\n"
+    "The object /org/mpris/MediaPlayer2 shows:\n"
+    "  PlaybackStatus  \"Playing\" while a track plays, else \"Stopped\"\n"
+    "  CanPlay         true while a track plays, else false (playerctl passes over\n"
+    "                  a player that cannot play)\n"
+    "  Metadata        while a track plays: mpris:trackid /org/vek_ipc/track/N, new\n"
+    "                  when the track's tags or length change; mpris:length in\n"
+    "                  microseconds when the length is known; from the tags (names\n"
+    "                  in any letter case): xesam:title, xesam:album and xesam:url\n"
+    "                  (url, else uri) from the first tag of the name;\n"
+    "                  xesam:artist, xesam:albumArtist (\"album artist\"),\n"
+    "                  xesam:genre, xesam:composer and xesam:comment from every tag\n"
+    "                  of the name; xesam:trackNumber and xesam:discNumber from\n"
+    "                  tracknumber and discnumber (\"3\" or \"3/12\"). Empty tags are\n"
+    "                  left out; invalid UTF-8 becomes U+FFFD. Else Metadata is empty.\n"
+    "It controls nothing: CanControl, CanPause, CanSeek, CanGoNext and\n"
+    "CanGoPrevious are false; Play, Pause, Stop, Next, Seek and the other methods do\n"
+    "nothing; setting Rate or Volume is refused with the D-Bus error\n"
+    "org.freedesktop.DBus.Error.NotSupported.\n"
+    "\n"
+    "Messages go to standard error; --verbose adds one line per change, with the\n"
+    "time: \"vek-mpris: 12:00:01 \xE2\x96\xB6 Band \xE2\x80\x94 Song (3:35)\".\n"
+    "Exit status: 0 the input ended or a signal came (the name is released first);\n"
+    "1 runtime failure: no session bus, the bus connection was lost, or another\n"
+    "program owns the bus name; 2 usage error.\n";
+constexpr std::size_t longest_line = 16 << 20;
+
+void say(const std::string& text) { std::fprintf(stderr, "%s: %s\n", program, text.c_str()); }
+
+struct options {
+  std::string name_suffix = "vek_ipc";
+  std::string identity = "VEK IPC";
+  bool verbose = false;
+};
+
+std::variant<options, int> parse_options(int argc, char** argv) {
+  CLI::App app{"", program};
+  options parsed;
+  app.add_option("--name", parsed.name_suffix,
+                 "own org.mpris.MediaPlayer2.SUFFIX (default vek_ipc):\nletters, digits, '_' and '-', not starting "
+                 "with a digit")
+      ->type_name("SUFFIX");
+  app.add_option("--identity", parsed.identity, "the player's name as the desktop shows it\n(default \"VEK IPC\")")
+      ->type_name("TEXT");
+  app.add_flag("--verbose", parsed.verbose, "report each change of what is shown, with the time");
+  cli::follow_convention(app, synopsis, description, footer);
+  if (const auto status = cli::parse(app, argc, argv)) return *status;
+  if (!mpris::is_name_element(parsed.name_suffix))
+    return cli::usage_error(app, "--name: \"" + mpris::dbus_text(parsed.name_suffix) +
+                                     "\" cannot end a bus name: use letters, digits, '_' and '-', not starting "
+                                     "with a digit");
+  parsed.identity = mpris::dbus_text(parsed.identity);
+  return parsed;
+}
+
+std::string clock_time() {
+  const std::time_t now = std::time(nullptr);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M:%S", std::localtime(&now));
+  return text;
+}
+
+// Lines from a non-blocking descriptor, each without its line break.
+class line_splitter {
+ public:
+  explicit line_splitter(int fd) : fd_(fd) {}
+
+  // Reads one chunk, so that a flood of input still leaves turns to the bus.
+  // False once the input has ended and every line was taken.
+  template <class Consumer>
+  bool read_some(Consumer&& consume) {
+    char chunk[65536];
+    ssize_t got;
+    do {
+      got = read(fd_, chunk, sizeof chunk);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+      take(std::string_view(chunk, static_cast<std::size_t>(got)), consume);
+      return true;
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (got < 0) say(std::string("cannot read standard input: ") + std::strerror(errno));
+    // A last line without its line break still counts.
+    if (!pending_.empty() || overlong_) consume(line_number_ + 1, std::string_view(pending_), overlong_);
+    pending_.clear();
+    return false;
+  }
+
+ private:
+  template <class Consumer>
+  void take(std::string_view data, Consumer& consume) {
+    while (!data.empty()) {
+      const auto end = data.find('\n');
+      const std::string_view part = data.substr(0, end);
+      if (!overlong_) {
+        if (pending_.size() + part.size() > longest_line) {
+          overlong_ = true;
+          pending_.clear();
+        } else {
+          pending_.append(part);
+        }
+      }
+      if (end == data.npos) return;
+      consume(++line_number_, std::string_view(pending_), overlong_);
+      pending_.clear();
+      overlong_ = false;
+      data.remove_prefix(end + 1);
+    }
+  }
+
+  int fd_;
+  std::string pending_;
+  bool overlong_ = false;
+  unsigned long line_number_ = 0;
+};
+
+struct runtime_failure {
+  std::string text;
+};
+
+int run(const options& opts) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  const int signal_fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signal_fd < 0) {
+    say(std::string("cannot watch for signals: ") + std::strerror(errno));
+    return cli::exit_failure;
+  }
+  fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+
+  std::unique_ptr<sdbus::IConnection> connection;
+  try {
+    connection = sdbus::createSessionBusConnection();
+  } catch (const sdbus::Error& error) {
+    // Without an address, the bus is looked for in the user's runtime directory.
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
+    const std::string where = address ? std::string("DBUS_SESSION_BUS_ADDRESS=") + address
+                              : runtime_dir
+                                  ? std::string("DBUS_SESSION_BUS_ADDRESS not set, tried ") + runtime_dir + "/bus"
+                                  : std::string("neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set");
+    say("cannot connect to the session bus (" + where + "): " + error.getMessage());
+    return cli::exit_failure;
+  }
+  mpris::mpris_object object(*connection, opts.identity);
+  mpris::bridge bridge;
+  const std::string bus_name = std::string(mpris::bus_name_prefix) + opts.name_suffix;
+  bool owned = false;
+
+  auto set_owned = [&](bool own) {
+    try {
+      if (own) {
+        connection->requestName(bus_name);
+      } else {
+        connection->releaseName(bus_name);
+      }
+      owned = own;
+    } catch (const sdbus::Error& error) {
+      if (own && error.getName() == "org.freedesktop.DBus.Error.FileExists")
+        throw runtime_failure{"cannot own " + bus_name + ": another program owns it (choose another name with --name)"};
+      throw runtime_failure{"cannot " + std::string(own ? "own " : "release ") + bus_name + ": " + error.getMessage()};
+    }
+  };
+
+  auto on_line = [&](unsigned long number, std::string_view line, bool overlong) {
+    if (overlong) {
+      say("line " + std::to_string(number) + ": malformed input (longer than 16 MiB); skipped");
+      return;
+    }
+    if (line.empty() || line == "\r") return;
+    const auto parsed = tune_publish::parse_state_line(line);
+    if (const auto* bad = std::get_if<tune_publish::malformed_line>(&parsed)) {
+      say("line " + std::to_string(number) + ": malformed input (" + bad->reason + "); skipped");
+      return;
+    }
+    const auto& state = std::get<reader::now_playing>(parsed);
+    const auto changes = bridge.apply(state);
+    const auto& view = bridge.view();
+    // Taken before the change is signalled and released after it, so that
+    // whoever watches the name sees every change.
+    if (changes.presence && view.present) set_owned(true);
+    object.show(view, changes.properties);
+    if (changes.presence && !view.present) set_owned(false);
+    if (opts.verbose && (changes.presence || changes.properties)) {
+      std::string line_text = clock_time() + " " + reader::text_line(state);
+      if (changes.presence) line_text += (view.present ? "; owns " : "; released ") + bus_name;
+      say(line_text);
+    }
+  };
+
+  line_splitter input(STDIN_FILENO);
+  bool input_open = true, finishing = false;
+  try {
+    for (;;) {
+      while (connection->processPendingRequest()) {
+      }
+      if (finishing) break;
+      const auto bus = connection->getEventLoopPollData();
+      pollfd watched[3] = {
+          {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, {bus.fd, bus.events, 0}};
+      if (poll(watched, 3, bus.getPollTimeout()) < 0 && errno != EINTR) {
+        say(std::string("cannot wait for input: ") + std::strerror(errno));
+        return cli::exit_failure;
+      }
+      signalfd_siginfo received;
+      if (read(signal_fd, &received, sizeof received) == sizeof received) finishing = true;
+      if (!finishing && input_open && (watched[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+        input_open = input.read_some(on_line);
+        if (!input_open) finishing = true;
+      }
+    }
+    if (owned) set_owned(false);
+  } catch (const runtime_failure& failure) {
+    say(failure.text);
+    return cli::exit_failure;
+  } catch (const sdbus::Error& error) {
+    say("lost the session bus: " + error.getMessage());
+    return cli::exit_failure;
+  }
+  return cli::exit_success;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    auto parsed = parse_options(argc, argv);
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    return run(std::get<options>(parsed));
+  } catch (const std::exception& error) {
+    say(std::string("failed: ") + error.what());
+    return cli::exit_failure;
+  }
+}

@@ -1,0 +1,128 @@
+#include "tools/mpris/player_view.h"
+
+#include <charconv>
+#include <limits>
+#include <optional>
+
+#include "tools/reader/output.h"
+
+namespace mpris {
+namespace {
+
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The first non-empty value of the tag `name`.
+std::optional<std::string> first_value(const reader::now_playing& state, std::string_view name) {
+  for (const auto& [field, value] : state.fields) {
+    if (same_name(field, name)) return value.empty() ? std::nullopt : std::optional(dbus_text(value));
+  }
+  return std::nullopt;
+}
+
+// Every non-empty value of the tag `name`, in order: a track may have several artists.
+std::vector<std::string> all_values(const reader::now_playing& state, std::string_view name) {
+  std::vector<std::string> values;
+  for (const auto& [field, value] : state.fields) {
+    if (same_name(field, name) && !value.empty()) values.push_back(dbus_text(value));
+  }
+  return values;
+}
+
+// "3" or "3/12" gives 3; anything else, or a number below 1, gives nothing.
+std::optional<std::int32_t> position_number(std::string_view text) {
+  const std::string_view number = text.substr(0, text.find('/'));
+  std::int32_t value;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (number.empty() || error != std::errc{} || end != number.data() + number.size() || value < 1) return std::nullopt;
+  return value;
+}
+
+// Whole seconds as microseconds; nothing for a length unknown (0), negative,
+// or too long for 64 bits of microseconds.
+std::optional<std::int64_t> length_microseconds(std::string_view text) {
+  std::int64_t seconds;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  constexpr std::int64_t per_second = 1'000'000;
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || seconds < 1 ||
+      seconds > std::numeric_limits<std::int64_t>::max() / per_second)
+    return std::nullopt;
+  return seconds * per_second;
+}
+
+}  // namespace
+
+std::string dbus_text(std::string_view bytes) {
+  std::string text = reader::repair_utf8(bytes);
+  for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at)) {
+    text.replace(at, 1, "\xEF\xBF\xBD");
+  }
+  return text;
+}
+
+metadata_map track_metadata(const reader::now_playing& state, const object_path& track_id) {
+  metadata_map metadata;
+  metadata["mpris:trackid"] = track_id;
+  if (auto length = length_microseconds(state.length)) metadata["mpris:length"] = *length;
+  for (const auto& [key, tag] : {std::pair{"xesam:title", "title"}, {"xesam:album", "album"}}) {
+    if (auto value = first_value(state, tag)) metadata[key] = *value;
+  }
+  // The reader passes on the player's tag names; "uri" is the name the tune uses.
+  if (auto url = first_value(state, "url")) {
+    metadata["xesam:url"] = *url;
+  } else if (auto uri = first_value(state, "uri")) {
+    metadata["xesam:url"] = *uri;
+  }
+  for (const auto& [key, tag] : {std::pair{"xesam:artist", "artist"},
+                                 {"xesam:albumArtist", "album artist"},
+                                 {"xesam:genre", "genre"},
+                                 {"xesam:composer", "composer"},
+                                 {"xesam:comment", "comment"}}) {
+    if (auto values = all_values(state, tag); !values.empty()) metadata[key] = std::move(values);
+  }
+  for (const auto& [key, tag] : {std::pair{"xesam:trackNumber", "tracknumber"}, {"xesam:discNumber", "discnumber"}}) {
+    if (auto value = first_value(state, tag)) {
+      if (auto number = position_number(*value)) metadata[key] = *number;
+    }
+  }
+  return metadata;
+}
+
+bridge::changes bridge::apply(const reader::now_playing& state) {
+  player_view next;
+  next.present = state.state != reader::player_state::absent;
+  next.playing = state.state == reader::player_state::playing;
+  if (next.playing) {
+    if (tracks_ == 0 || state.fields != track_fields_ || state.length != track_length_) {
+      ++tracks_;
+      track_fields_ = state.fields;
+      track_length_ = state.length;
+    }
+    next.metadata = track_metadata(state, object_path{"/org/vek_ipc/track/" + std::to_string(tracks_)});
+  }
+  changes made;
+  made.presence = next.present != view_.present;
+  made.properties = next.playing != view_.playing || next.metadata != view_.metadata;
+  view_ = std::move(next);
+  return made;
+}
+
+bool is_name_element(std::string_view text) {
+  constexpr std::size_t longest_name = 255;
+  if (text.empty() || text.size() > longest_name - bus_name_prefix.size()) return false;
+  if (text.front() >= '0' && text.front() <= '9') return false;
+  for (const char c : text) {
+    const bool allowed =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
+}  // namespace mpris

@@ -1,0 +1,68 @@
+// What the MPRIS bridge shows of a reader state, with no D-Bus in it: the
+// properties that change with the player (PlaybackStatus, Metadata, CanPlay),
+// whether the bus name should be owned, and the track ids. The D-Bus adaptor
+// only copies these values out.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "tools/reader/decoder.h"
+
+namespace mpris {
+
+// A D-Bus object path ("o"), kept apart from plain text ("s").
+struct object_path {
+  std::string text;
+  bool operator==(const object_path&) const = default;
+};
+
+using metadata_value = std::variant<std::string, std::vector<std::string>, std::int32_t, std::int64_t, object_path>;
+using metadata_map = std::map<std::string, metadata_value>;
+
+struct player_view {
+  bool present = false;   // the player runs: the bus name is owned
+  bool playing = false;   // PlaybackStatus "Playing" and CanPlay true; else "Stopped" and false
+  metadata_map metadata;  // empty unless playing
+  bool operator==(const player_view&) const = default;
+};
+
+// Every text valid UTF-8 without NUL, which D-Bus cannot carry: ill-formed
+// sequences and NUL become U+FFFD.
+std::string dbus_text(std::string_view bytes);
+
+// The Metadata of a playing track (see the help of vek-mpris for the mapping).
+metadata_map track_metadata(const reader::now_playing& state, const object_path& track_id);
+
+// The states of one run, one line at a time.
+class bridge {
+ public:
+  struct changes {
+    bool presence = false;    // the name is to be taken or released
+    bool properties = false;  // PlaybackStatus, Metadata and CanPlay are to be signalled
+  };
+
+  changes apply(const reader::now_playing& state);
+  const player_view& view() const { return view_; }
+
+ private:
+  player_view view_;
+  // The last track played and its id: a track keeps its id across a stop,
+  // and gets a new one when its fields or length differ.
+  std::vector<std::pair<std::string, std::string>> track_fields_;
+  std::string track_length_;
+  unsigned long tracks_ = 0;
+};
+
+// True when `text` can follow "org.mpris.MediaPlayer2." as one element of a
+// bus name: ASCII letters, digits, '_' and '-', not starting with a digit,
+// the whole name within 255 characters.
+bool is_name_element(std::string_view text);
+
+inline constexpr std::string_view bus_name_prefix = "org.mpris.MediaPlayer2.";
+
+}  // namespace mpris
