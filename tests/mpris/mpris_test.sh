@@ -92,9 +92,9 @@ expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
   "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/1"},
   "mpris:length":{"type":"x","data":234000000},
   "xesam:title":{"type":"s","data":"Army of Me"},
-  "xesam:artist":{"type":"as","data":["Björk","Skunk Anansie"]},
+  "xesam:artist":{"type":"as","data":["Björk"]},
   "xesam:albumArtist":{"type":"as","data":["Various"]},
-  "xesam:genre":{"type":"as","data":["Electronic","Alternative rock"]},
+  "xesam:genre":{"type":"as","data":["Electronic"]},
   "xesam:comment":{"type":"as","data":["a\ufffdb"]},
   "xesam:trackNumber":{"type":"i","data":3},
   "xesam:url":{"type":"s","data":"file:///m/army.flac"}}}'
@@ -102,7 +102,7 @@ expect_property "$name" $player CanPlay '{"type":"b","data":true}'
 expect_property "$name" $player Position '{"type":"x","data":0}'
 expect_property "$name" $player Volume '{"type":"d","data":1.0}'
 expect_property "$name" $player CanControl '{"type":"b","data":false}'
-[ "$(playerctl -p vek_ipc metadata --format '{{artist}} - {{title}}')" = "Björk, Skunk Anansie - Army of Me" ] ||
+[ "$(playerctl -p vek_ipc metadata --format '{{artist}} - {{title}}')" = "Björk - Army of Me" ] ||
   fail "playerctl reads the artists and title as '$(playerctl -p vek_ipc metadata --format '{{artist}} - {{title}}')'"
 [ "$(playerctl -p vek_ipc metadata mpris:length)" = 234000000 ] || fail "playerctl reads the wrong length"
 # Controls do nothing, without an error; setting the volume is refused.
@@ -136,9 +136,9 @@ expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
   "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/3"},
   "mpris:length":{"type":"x","data":234000000},
   "xesam:title":{"type":"s","data":"Army of Me"},
-  "xesam:artist":{"type":"as","data":["Björk","Skunk Anansie"]},
+  "xesam:artist":{"type":"as","data":["Björk"]},
   "xesam:albumArtist":{"type":"as","data":["Various"]},
-  "xesam:genre":{"type":"as","data":["Electronic","Alternative rock"]},
+  "xesam:genre":{"type":"as","data":["Electronic"]},
   "xesam:comment":{"type":"as","data":["a\ufffdb"]},
   "xesam:trackNumber":{"type":"i","data":3},
   "xesam:url":{"type":"s","data":"file:///m/army.flac"}}}'
@@ -168,7 +168,7 @@ if not ok:
 sys.exit(0 if ok else 1)
 PY
 # playerctl --follow printed each track as it came, and an empty line when it stopped.
-expected_follow=$'Björk, Skunk Anansie - Army of Me\nלהקה - שיר 🎵 أغنية\n\nBjörk, Skunk Anansie - Army of Me'
+expected_follow=$'Björk - Army of Me\nלהקה - שיר 🎵 أغنية\n\nBjörk - Army of Me'
 wait_until grep -qc Army "$work/follow"
 [ "$(grep -v '^$' "$work/follow" | head -n 3)" = "$(grep -v '^$' <<<"$expected_follow")" ] ||
   fail "playerctl --follow printed: $(cat "$work/follow")"

@@ -1,38 +1,23 @@
-#include "tools/mpris/player_view.h"
+#include "mpris/player_view.h"
 
 #include <charconv>
 #include <limits>
 #include <optional>
 
-#include "tools/reader/output.h"
+#include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace mpris {
 namespace {
 
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-// The first non-empty value of the tag `name`.
+// The value of the first tag named `name` in any letter case, as the other
+// outputs take it; nothing when that one is empty.
 std::optional<std::string> first_value(const reader::now_playing& state, std::string_view name) {
   for (const auto& [field, value] : state.fields) {
-    if (same_name(field, name)) return value.empty() ? std::nullopt : std::optional(dbus_text(value));
+    if (text::equals_ignoring_ascii_case(field, name))
+      return value.empty() ? std::nullopt : std::optional(dbus_text(value));
   }
   return std::nullopt;
-}
-
-// Every non-empty value of the tag `name`, in order: a track may have several artists.
-std::vector<std::string> all_values(const reader::now_playing& state, std::string_view name) {
-  std::vector<std::string> values;
-  for (const auto& [field, value] : state.fields) {
-    if (same_name(field, name) && !value.empty()) values.push_back(dbus_text(value));
-  }
-  return values;
 }
 
 // "3" or "3/12" gives 3; anything else, or a number below 1, gives nothing.
@@ -59,7 +44,7 @@ std::optional<std::int64_t> length_microseconds(std::string_view text) {
 }  // namespace
 
 std::string dbus_text(std::string_view bytes) {
-  std::string text = reader::repair_utf8(bytes);
+  std::string text = text::repair_utf8(bytes);
   for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at)) {
     text.replace(at, 1, "\xEF\xBF\xBD");
   }
@@ -84,7 +69,7 @@ metadata_map track_metadata(const reader::now_playing& state, const object_path&
                                  {"xesam:genre", "genre"},
                                  {"xesam:composer", "composer"},
                                  {"xesam:comment", "comment"}}) {
-    if (auto values = all_values(state, tag); !values.empty()) metadata[key] = std::move(values);
+    if (auto value = first_value(state, tag)) metadata[key] = std::vector{std::move(*value)};
   }
   for (const auto& [key, tag] : {std::pair{"xesam:trackNumber", "tracknumber"}, {"xesam:discNumber", "discnumber"}}) {
     if (auto value = first_value(state, tag)) {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "tools/mpris/player_view.h"
+#include "mpris/player_view.h"
 
 namespace mpris {
 

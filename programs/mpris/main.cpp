@@ -23,11 +23,11 @@
 #include <string_view>
 #include <variant>
 
-#include "tools/cli/command_line.h"
-#include "tools/mpris/mpris_object.h"
-#include "tools/mpris/player_view.h"
-#include "tools/reader/output.h"
-#include "tools/tune_publish/state_line.h"
+#include "cli/command_line.h"
+#include "mpris/mpris_object.h"
+#include "mpris/player_view.h"
+#include "reading/output.h"
+#include "reading/state_line.h"
 
 namespace {
 
@@ -53,13 +53,13 @@ constexpr char footer[] =
     "  Metadata        while a track plays: mpris:trackid /org/vek_ipc/track/N, new\n"
     "                  when the track's tags or length change; mpris:length in\n"
     "                  microseconds when the length is known; from the tags (names\n"
-    "                  in any letter case): xesam:title, xesam:album and xesam:url\n"
-    "                  (url, else uri) from the first tag of the name;\n"
-    "                  xesam:artist, xesam:albumArtist (\"album artist\"),\n"
-    "                  xesam:genre, xesam:composer and xesam:comment from every tag\n"
-    "                  of the name; xesam:trackNumber and xesam:discNumber from\n"
-    "                  tracknumber and discnumber (\"3\" or \"3/12\"). Empty tags are\n"
-    "                  left out; invalid UTF-8 becomes U+FFFD. Else Metadata is empty.\n"
+    "                  in any letter case, the first of a name counting):\n"
+    "                  xesam:title, xesam:album, xesam:url (url, else uri); as\n"
+    "                  lists of one: xesam:artist, xesam:albumArtist (\"album\n"
+    "                  artist\"), xesam:genre, xesam:composer, xesam:comment;\n"
+    "                  xesam:trackNumber and xesam:discNumber from tracknumber and\n"
+    "                  discnumber (\"3\" or \"3/12\"). Empty tags are left out;\n"
+    "                  invalid UTF-8 becomes U+FFFD. Else Metadata is empty.\n"
     "It controls nothing: CanControl, CanPause, CanSeek, CanGoNext and\n"
     "CanGoPrevious are false; Play, Pause, Stop, Next, Seek and the other methods do\n"
     "nothing; setting Rate or Volume is refused with the D-Bus error\n"
@@ -218,8 +218,8 @@ int run(const options& opts) {
       return;
     }
     if (line.empty() || line == "\r") return;
-    const auto parsed = tune_publish::parse_state_line(line);
-    if (const auto* bad = std::get_if<tune_publish::malformed_line>(&parsed)) {
+    const auto parsed = reader::parse_state_line(line);
+    if (const auto* bad = std::get_if<reader::malformed_line>(&parsed)) {
       say("line " + std::to_string(number) + ": malformed input (" + bad->reason + "); skipped");
       return;
     }

@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "tools/reader/decoder.h"
+#include "reading/decoder.h"
 
 namespace mpris {
 

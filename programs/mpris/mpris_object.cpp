@@ -1,4 +1,4 @@
-#include "tools/mpris/mpris_object.h"
+#include "mpris/mpris_object.h"
 
 #include <cstdint>
 #include <map>
