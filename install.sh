@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release configurations and installs the Linux programs, the
-# Windows files and the vek-tune-publish user service through CMake's install
+# Windows files and the bridges' user services through CMake's install
 # rules; --uninstall removes exactly what an install put there.
 set -euo pipefail
 me=install.sh
@@ -12,13 +12,15 @@ usage: ./install.sh [--prefix DIR]
        ./install.sh --uninstall [--prefix DIR]
 
 Builds the presets linux-release and win32-release and installs:
-  PREFIX/bin/                  vek-ipc-decode, vek-tune-publish
+  PREFIX/bin/                  vek-ipc-decode, vek-tune-publish, vek-mpris
   PREFIX/share/vek-ipc/        foo_vek_ipc.fb2k-component, foo_vek_ipc.dll,
                                vek-ipc-read.exe, vek-player.exe (the player
-                               stand-in) with sample.playlist, and
-                               tune-publish.env.example
-  PREFIX/libexec/vek-ipc/      vek-tune-service, what the user service runs
-  vek-tune-publish.service     in ~/.config/systemd/user/ for the default
+                               stand-in) with sample.playlist, and the
+                               services' example settings
+  PREFIX/libexec/vek-ipc/      vek-tune-service, vek-mpris-service: what the
+                               user services run
+  vek-tune-publish.service,    the user services (XMPP, desktop), in
+  vek-mpris.service            ~/.config/systemd/user/ for the default
                                prefix, else in PREFIX/lib/systemd/user/
 What was installed is listed in PREFIX/share/vek-ipc/install-manifest.txt.
 Missing Debian packages are installed when run as root; otherwise they are
@@ -26,7 +28,7 @@ named and nothing is done.
 
 Options:
   --prefix DIR   where to install (default: ~/.local)
-  --uninstall    stop and disable the service, then remove what the install
+  --uninstall    stop and disable the services, then remove what the install
                  into DIR put there: never a folder that was there before,
                  nor your settings in ~/.config/vek-ipc/
   -h, --help     this help
@@ -79,7 +81,7 @@ if [ "$prefix" = "$(realpath -m -- "$default_prefix")" ]; then
 else
   unit_dir=$prefix/lib/systemd/user
 fi
-unit_name=vek-tune-publish.service
+unit_names=(vek-tune-publish.service vek-mpris.service)
 manifest=$prefix/share/vek-ipc/install-manifest.txt
 settings_dir=${XDG_CONFIG_HOME:-$HOME/.config}/vek-ipc
 
@@ -97,22 +99,27 @@ manifest_entries() {  # kind
 
 uninstall() {
   [ -f "$manifest" ] || fail "nothing to uninstall in $prefix: $manifest is missing (installed with another --prefix?)"
-  local path unit=""
+  local path unit_name units=()
   while IFS= read -r path; do
-    [ "$(basename "$path")" = "$unit_name" ] && unit=$path
+    for unit_name in "${unit_names[@]}"; do
+      [ "$(basename "$path")" != "$unit_name" ] || units+=("$path")
+    done
   done < <(manifest_entries file)
-  if [ -n "$unit" ] && ! have_user_systemd; then
-    echo "$me: systemctl --user does not answer here; if the service runs in a session, stop it there first:" >&2
-    echo "  systemctl --user disable --now ${unit_name%.service}" >&2
-  elif [ -n "$unit" ]; then
+  for path in "${units[@]}"; do
+    unit_name=$(basename "$path")
+    if ! have_user_systemd; then
+      echo "$me: systemctl --user does not answer here; if the service runs in a session, stop it there first:" >&2
+      echo "  systemctl --user disable --now ${unit_name%.service}" >&2
+      continue
+    fi
     # Only when systemd's unit of that name is this install's.
     local loaded
     loaded=$(systemctl --user show -P FragmentPath "$unit_name" 2>/dev/null || true)
-    if [ -n "$loaded" ] && [ "$(realpath -m -- "$loaded")" = "$(realpath -m -- "$unit")" ]; then
+    if [ -n "$loaded" ] && [ "$(realpath -m -- "$loaded")" = "$(realpath -m -- "$path")" ]; then
       echo "==> stopping and disabling $unit_name"
       systemctl --user disable --now "$unit_name" || fail "could not stop $unit_name; nothing was removed"
     fi
-  fi
+  done
   local removed=0 kept=() files dirs
   files=$(manifest_entries file)
   dirs=$(manifest_entries dir | sort -r)
@@ -127,8 +134,8 @@ uninstall() {
     [ -n "$path" ] && [ -d "$path" ] || continue
     rmdir -- "$path" 2>/dev/null || kept+=("$path")
   done <<<"$dirs"
-  if [ -n "$unit" ] && have_user_systemd; then systemctl --user daemon-reload || true; fi
-  echo "Removed the $removed files installed${unit:+, the user service $unit among them}."
+  if [ ${#units[@]} -gt 0 ] && have_user_systemd; then systemctl --user daemon-reload || true; fi
+  echo "Removed the $removed files installed${units[*]:+, the user services ${units[*]} among them}."
   [ ${#kept[@]} -eq 0 ] || printf 'Kept, as it holds files of yours: %s\n' "${kept[@]}"
   [ ! -d "$settings_dir" ] || echo "Your settings in $settings_dir are left as they are."
 }
@@ -170,8 +177,8 @@ new_files=()
 while IFS= read -r path; do
   new_files+=("${path#"$stage"}")
 done < <(find "$stage" \( -type f -o -type l \) | sort)
-for expected in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/share/vek-ipc/vek-ipc-read.exe" \
-  "$unit_dir/$unit_name"; do
+for expected in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/bin/vek-mpris" \
+  "$prefix/share/vek-ipc/vek-ipc-read.exe" "${unit_names[@]/#/$unit_dir/}"; do
   [[ " ${new_files[*]} " == *" $expected "* ]] || fail "the build did not produce $expected"
 done
 
@@ -208,28 +215,31 @@ done <<<"$old_files"
   printf '%s\n' "${created_dirs[@]}" | sort -u | sed 's/^/dir /'
 } >"$manifest"
 
-unit=$unit_dir/$unit_name
 echo
 echo "Installed into $prefix:"
 for path in "${new_files[@]}"; do
-  [ "$path" = "$unit" ] || echo "  $path"
+  [ "$(dirname "$path")" = "$unit_dir" ] || echo "  $path"
 done
-echo "The user service: $unit"
+echo "The user services: ${unit_names[*]/#/$unit_dir/}"
 echo "The list, for --uninstall: $manifest"
 
-case "$unit_dir" in
-  "${XDG_CONFIG_HOME:-$HOME/.config}/systemd/user" | /etc/systemd/user | /usr/local/lib/systemd/user | /usr/lib/systemd/user)
-    enable="systemctl --user enable --now vek-tune-publish" ;;
-  *) enable="systemctl --user enable --now $unit" ;;  # not where systemd looks: enabling links it
-esac
+enable_command() {  # unit name
+  case "$unit_dir" in
+    "${XDG_CONFIG_HOME:-$HOME/.config}/systemd/user" | /etc/systemd/user | /usr/local/lib/systemd/user | /usr/lib/systemd/user)
+      echo "systemctl --user enable --now ${1%.service}" ;;
+    *) echo "systemctl --user enable --now $unit_dir/$1" ;;  # not where systemd looks: enabling links it
+  esac
+}
 if have_user_systemd; then
   systemctl --user daemon-reload || true
   # A service already running goes on with what was installed before until restarted.
-  if [ "$(realpath -m -- "$(systemctl --user show -P FragmentPath "$unit_name" 2>/dev/null)" 2>/dev/null)" = "$unit" ] &&
-    systemctl --user is-active --quiet "$unit_name"; then
-    echo "==> restarting the running $unit_name"
-    systemctl --user restart "$unit_name" || echo "$me: restarting $unit_name failed: see journalctl --user -u $unit_name" >&2
-  fi
+  for unit_name in "${unit_names[@]}"; do
+    if [ "$(realpath -m -- "$(systemctl --user show -P FragmentPath "$unit_name" 2>/dev/null)" 2>/dev/null)" = "$unit_dir/$unit_name" ] &&
+      systemctl --user is-active --quiet "$unit_name"; then
+      echo "==> restarting the running $unit_name"
+      systemctl --user restart "$unit_name" || echo "$me: restarting $unit_name failed: see journalctl --user -u $unit_name" >&2
+    fi
+  done
 fi
 cat <<EOF
 
@@ -241,8 +251,13 @@ Next:
        cp $prefix/share/vek-ipc/tune-publish.env.example $settings_dir/tune-publish.env
        chmod 600 $settings_dir/tune-publish.env
      then set VEK_XMPP_JID, VEK_XMPP_PASSWORD_FILE and WINEPREFIX in it.
-  3. $enable
+  3. $(enable_command vek-tune-publish.service)
      and follow it with: journalctl --user -u vek-tune-publish -f
+  4. For the desktop's media controls and playerctl (MPRIS), the second
+     service, which needs no settings when the player's Wine prefix is
+     ~/.wine (else set WINEPREFIX in $settings_dir/mpris.env, from
+     $prefix/share/vek-ipc/mpris.env.example):
+       $(enable_command vek-mpris.service)
 EOF
 [ -f "$settings_dir/tune-publish.env" ] && echo "($settings_dir/tune-publish.env exists already: step 2 is done if it is filled in.)"
 exit 0

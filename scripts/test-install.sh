@@ -65,7 +65,8 @@ $mpris_unit
 $unit"
 installed=$(sed -n 's/^file //p' "$manifest" 2>/dev/null | sort)
 [ "$installed" = "$(sort <<<"$expected")" ] || fail "installed: $(diff <(sort <<<"$expected") - <<<"$installed")"
-grep -q "systemctl --user enable --now vek-tune-publish" "$work/out" || fail "the next step is not named: $(tail -n 12 "$work/out")"
+grep -q "systemctl --user enable --now vek-tune-publish$" "$work/out" && grep -q "systemctl --user enable --now vek-mpris$" "$work/out" ||
+  fail "the next steps are not named: $(tail -n 16 "$work/out")"
 
 for program in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/libexec/vek-ipc/vek-tune-service" \
   "$prefix/bin/vek-mpris" "$prefix/libexec/vek-ipc/vek-mpris-service" \
@@ -79,35 +80,30 @@ for program in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$pre
     fail "$(basename "$program") --version: status $status, $(head -n 2 <<<"$output")"
 done
 
-# The unit: real paths, nothing left to fill in, accepted by systemd.
-if grep -n '@[A-Za-z_]*@' "$unit"; then fail "a placeholder is left in $unit"; fi
-exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
-[ "$exec_start" = "$prefix/libexec/vek-ipc/vek-tune-service" ] && [ -x "$exec_start" ] || fail "ExecStart=$exec_start"
-grep -qx 'Environment=WINEDEBUG=-all' "$unit" || fail "the unit does not quiet Wine"
-grep -qx 'KillMode=process' "$unit" || fail "the unit's KillMode would end a player in the same Wine prefix"
-if command -v systemd-analyze >/dev/null; then
-  systemd-analyze verify "$unit" >"$work/verify" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify")"
-fi
-# The service's program with settings missing or wrong: status 2, which the unit does not restart on.
-env -i HOME="$home" PATH="$PATH" "$exec_start" >"$work/out" 2>&1
+# The units: real paths, nothing left to fill in, accepted by systemd.
+for unit_file in "$unit" "$mpris_unit"; do
+  if grep -n '@[A-Za-z_]*@' "$unit_file"; then fail "a placeholder is left in $unit_file"; fi
+  exec_start=$(sed -n 's/^ExecStart=//p' "$unit_file")
+  case "$unit_file" in
+    "$unit") service=vek-tune-service ;;
+    *) service=vek-mpris-service ;;
+  esac
+  [ "$exec_start" = "$prefix/libexec/vek-ipc/$service" ] && [ -x "$exec_start" ] || fail "ExecStart=$exec_start"
+  grep -qx 'Environment=WINEDEBUG=-all' "$unit_file" || fail "$unit_file does not quiet Wine"
+  grep -qx 'KillMode=process' "$unit_file" || fail "$unit_file's KillMode would end a player in the same Wine prefix"
+  if command -v systemd-analyze >/dev/null; then
+    systemd-analyze verify "$unit_file" >"$work/verify" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify")"
+  fi
+  # The service's program with settings missing or wrong: status 2, which the unit does not restart on.
+  env -i HOME="$home" PATH="$PATH" VEK_XMPP_JID=me@example.org VEK_XMPP_PASSWORD=x WINEPREFIX="$work/nowhere" \
+    "$exec_start" >"$work/out" 2>&1
+  status=$?
+  { [ $status -eq 2 ] && grep -q "$work/nowhere is not a Wine prefix" "$work/out"; } ||
+    fail "$service with no Wine prefix: status $status, $(cat "$work/out")"
+done
+env -i HOME="$home" PATH="$PATH" "$prefix/libexec/vek-ipc/vek-tune-service" >"$work/out" 2>&1
 status=$?
 { [ $status -eq 2 ] && grep -q 'VEK_XMPP_JID is not set' "$work/out"; } || fail "the service without settings: status $status, $(cat "$work/out")"
-env -i HOME="$home" PATH="$PATH" VEK_XMPP_JID=me@example.org VEK_XMPP_PASSWORD=x WINEPREFIX="$work/nowhere" \
-  "$exec_start" >"$work/out" 2>&1
-status=$?
-{ [ $status -eq 2 ] && grep -q "$work/nowhere is not a Wine prefix" "$work/out"; } || fail "the service with no Wine prefix: status $status, $(cat "$work/out")"
-
-# The vek-mpris unit likewise; its program needs no settings but a Wine prefix.
-if grep -n '@[A-Za-z_]*@' "$mpris_unit"; then fail "a placeholder is left in $mpris_unit"; fi
-exec_start=$(sed -n 's/^ExecStart=//p' "$mpris_unit")
-[ "$exec_start" = "$prefix/libexec/vek-ipc/vek-mpris-service" ] && [ -x "$exec_start" ] || fail "ExecStart=$exec_start"
-grep -qx 'KillMode=process' "$mpris_unit" || fail "the vek-mpris unit's KillMode would end a player in the same Wine prefix"
-if command -v systemd-analyze >/dev/null; then
-  systemd-analyze verify "$mpris_unit" >"$work/verify" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify")"
-fi
-env -i HOME="$home" PATH="$PATH" WINEPREFIX="$work/nowhere" "$exec_start" >"$work/out" 2>&1
-status=$?
-{ [ $status -eq 2 ] && grep -q "$work/nowhere is not a Wine prefix" "$work/out"; } || fail "the vek-mpris service with no Wine prefix: status $status, $(cat "$work/out")"
 
 echo "==> install.sh again"
 run_install || fail "the second install: $(cat "$work/out")"
