@@ -12,9 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "support/errors.h"
-#include "player_side/host_standin.h"
+#include "harness/config_record.h"
 #include "harness/failing_heap.h"
+#include "player_side/host_standin.h"
+#include "support/errors.h"
 
 // Index nodes are the only objects the configuration code takes from the
 // nothrow operator new, replaced below to refuse them or log their addresses.
@@ -41,12 +42,8 @@ const std::string example_record =
     "\x33\x22\x11\x00\x55\x44\x77\x66\x88\x99\xAA\xBB\xCC\xDD\xEE\xFF\x03\x00\x00\x00"
     "abc"s;
 
-// The GUID's memory bytes (example_record pins their order), length, data.
-std::string record(const guid& id, const std::string& data) {
-  std::string out(reinterpret_cast<const char*>(&id), 16);
-  for (int i = 0; i < 4; ++i) out += static_cast<char>(data.size() >> (8 * i));
-  return out + data;
-}
+// example_record pins the byte order the shared encoder writes.
+std::string record(const guid& id, const std::string& data) { return config_record::encode(id, data); }
 
 std::vector<std::uint8_t> stream_bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -208,7 +205,7 @@ TEST_F(ConfigTest, UnreadRestOverreadingAndDataErrorsStayInTheirRecord) {
   test_loadable host_failure(id(5), reads_exactly());  // the player's read raises a data error
   test_loadable next(id(6), reads_exactly());
   player_readable_stream in(stream_bytes(record(id(1), "abcde") + record(id(2), "wxyz") + record(id(3), "skipped") +
-                                       record(id(4), "abc") + record(id(5), "def") + record(id(6), "next")));
+                                         record(id(4), "abc") + record(id(5), "def") + record(id(6), "next")));
   in.fail_call(16, std::make_exception_ptr(foobar2000_io::exception_io_data()));
   load_configuration(in, abort_);
   EXPECT_EQ(calls_of(in, abort_), "r16 x4 r2 s3 r16 x4 r4 r16 x4 s7 r16 x4 r1 s2 r16 x4 r3 s3 r16 x4 r4 r16");
