@@ -136,7 +136,7 @@ export DBUS_SESSION_BUS_ADDRESS
   > >(sed -u -e 's/^$/(nothing playing)/' -e 's/^/[desktop sees] /') 2>/dev/null &
 xmpp_track_pid $!
 mkfifo "$xmpp_dir/mpris-states"
-"$native/mpris/vek-mpris" --verbose <"$xmpp_dir/mpris-states" 2> >(sed -u "s/^vek-mpris: /[mpris] /") &
+"$native/vek-mpris" --verbose <"$xmpp_dir/mpris-states" 2> >(sed -u "s/^vek-mpris: /[mpris] /") &
 bridge=$!
 start_reader "" >"$xmpp_dir/mpris-states"
 
