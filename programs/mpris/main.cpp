@@ -27,7 +27,7 @@
 #include "mpris/mpris_object.h"
 #include "mpris/player_view.h"
 #include "reading/output.h"
-#include "reading/state_line.h"
+#include "reading/state_input.h"
 
 namespace {
 
@@ -70,7 +70,6 @@ constexpr char footer[] =
     "Exit status: 0 the input ended or a signal came (the name is released first);\n"
     "1 runtime failure: no session bus, the bus connection was lost, or another\n"
     "program owns the bus name; 2 usage error.\n";
-constexpr std::size_t longest_line = 16 << 20;
 
 void say(const std::string& text) { std::fprintf(stderr, "%s: %s\n", program, text.c_str()); }
 
@@ -100,83 +99,16 @@ std::variant<options, int> parse_options(int argc, char** argv) {
   return parsed;
 }
 
-std::string clock_time() {
-  const std::time_t now = std::time(nullptr);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", std::localtime(&now));
-  return text;
-}
-
-// Lines from a non-blocking descriptor, each without its line break.
-class line_splitter {
- public:
-  explicit line_splitter(int fd) : fd_(fd) {}
-
-  // Reads one chunk, so that a flood of input still leaves turns to the bus.
-  // False once the input has ended and every line was taken.
-  template <class Consumer>
-  bool read_some(Consumer&& consume) {
-    char chunk[65536];
-    ssize_t got;
-    do {
-      got = read(fd_, chunk, sizeof chunk);
-    } while (got < 0 && errno == EINTR);
-    if (got > 0) {
-      take(std::string_view(chunk, static_cast<std::size_t>(got)), consume);
-      return true;
-    }
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (got < 0) say(std::string("cannot read standard input: ") + std::strerror(errno));
-    // A last line without its line break still counts.
-    if (!pending_.empty() || overlong_) consume(line_number_ + 1, std::string_view(pending_), overlong_);
-    pending_.clear();
-    return false;
-  }
-
- private:
-  template <class Consumer>
-  void take(std::string_view data, Consumer& consume) {
-    while (!data.empty()) {
-      const auto end = data.find('\n');
-      const std::string_view part = data.substr(0, end);
-      if (!overlong_) {
-        if (pending_.size() + part.size() > longest_line) {
-          overlong_ = true;
-          pending_.clear();
-        } else {
-          pending_.append(part);
-        }
-      }
-      if (end == data.npos) return;
-      consume(++line_number_, std::string_view(pending_), overlong_);
-      pending_.clear();
-      overlong_ = false;
-      data.remove_prefix(end + 1);
-    }
-  }
-
-  int fd_;
-  std::string pending_;
-  bool overlong_ = false;
-  unsigned long line_number_ = 0;
-};
-
 struct runtime_failure {
   std::string text;
 };
 
 int run(const options& opts) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
-  const int signal_fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+  const int signal_fd = reader::end_signals_descriptor();
   if (signal_fd < 0) {
     say(std::string("cannot watch for signals: ") + std::strerror(errno));
     return cli::exit_failure;
   }
-  fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
 
   std::unique_ptr<sdbus::IConnection> connection;
   try {
@@ -212,18 +144,7 @@ int run(const options& opts) {
     }
   };
 
-  auto on_line = [&](unsigned long number, std::string_view line, bool overlong) {
-    if (overlong) {
-      say("line " + std::to_string(number) + ": malformed input (longer than 16 MiB); skipped");
-      return;
-    }
-    if (line.empty() || line == "\r") return;
-    const auto parsed = reader::parse_state_line(line);
-    if (const auto* bad = std::get_if<reader::malformed_line>(&parsed)) {
-      say("line " + std::to_string(number) + ": malformed input (" + bad->reason + "); skipped");
-      return;
-    }
-    const auto& state = std::get<reader::now_playing>(parsed);
+  auto on_state = [&](const reader::now_playing& state) {
     const auto changes = bridge.apply(state);
     const auto& view = bridge.view();
     // Taken before the change is signalled and released after it, so that
@@ -232,13 +153,13 @@ int run(const options& opts) {
     object.show(view, changes.properties);
     if (changes.presence && !view.present) set_owned(false);
     if (opts.verbose && (changes.presence || changes.properties)) {
-      std::string line_text = clock_time() + " " + reader::text_line(state);
+      std::string line_text = reader::clock_time() + " " + reader::text_line(state);
       if (changes.presence) line_text += (view.present ? "; owns " : "; released ") + bus_name;
       say(line_text);
     }
   };
 
-  line_splitter input(STDIN_FILENO);
+  reader::state_input input(STDIN_FILENO, on_state, [](const std::string& text) { say(text); });
   bool input_open = true, finishing = false;
   try {
     for (;;) {
@@ -255,7 +176,7 @@ int run(const options& opts) {
       signalfd_siginfo received;
       if (read(signal_fd, &received, sizeof received) == sizeof received) finishing = true;
       if (!finishing && input_open && (watched[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-        input_open = input.read_some(on_line);
+        input_open = input.read(false);
         if (!input_open) finishing = true;
       }
     }

@@ -24,7 +24,7 @@
 
 #include "cli/command_line.h"
 #include "reading/output.h"
-#include "reading/state_line.h"
+#include "reading/state_input.h"
 #include "tune_publish/publish_pacer.h"
 #include "tune_publish/tune_link.h"
 #include "xmpp_account/account_options.h"
@@ -78,7 +78,6 @@ constexpr char footer[] =
     "connection, its name does not exist or it refused TLS (later losses are\n"
     "retried). With --check, 1 also when the account offers no PEP.\n";
 constexpr int exit_credentials = 3, exit_certificate = 4, exit_unreachable = 5;
-constexpr std::size_t longest_line = 16 << 20;
 // How long the end may take: the last publish answered, the stream closed.
 constexpr steady_clock::duration closing_time = 5s;
 // A connection attempt that reaches no verdict in this time counts as unreachable.
@@ -114,65 +113,6 @@ std::variant<options, int> parse_options(int argc, char** argv) {
   parsed.link.ca_file = std::move(settings.ca_file);
   return parsed;
 }
-
-std::string clock_time() {
-  const std::time_t now = std::time(nullptr);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", std::localtime(&now));
-  return text;
-}
-
-// Lines from a non-blocking descriptor, each without its line break.
-class line_input {
- public:
-  explicit line_input(int fd) : fd_(fd) {}
-  // Reads what is there; false once the input has ended and every line was taken.
-  template <class Consumer>
-  bool read_available(Consumer&& consume) {
-    char chunk[65536];
-    for (;;) {
-      const ssize_t got = read(fd_, chunk, sizeof chunk);
-      if (got > 0) {
-        take(std::string_view(chunk, static_cast<std::size_t>(got)), consume);
-        continue;
-      }
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-      // End of input (or an input that cannot be read): a last line without
-      // its line break still counts.
-      if (!pending_.empty() || overlong_) consume(line_number_ + 1, std::string_view(pending_), overlong_);
-      pending_.clear();
-      return false;
-    }
-  }
-
- private:
-  template <class Consumer>
-  void take(std::string_view data, Consumer& consume) {
-    while (!data.empty()) {
-      const auto end = data.find('\n');
-      const std::string_view part = data.substr(0, end);
-      if (!overlong_) {
-        if (pending_.size() + part.size() > longest_line) {
-          overlong_ = true;
-          pending_.clear();
-        } else {
-          pending_.append(part);
-        }
-      }
-      if (end == data.npos) return;
-      consume(++line_number_, std::string_view(pending_), overlong_);
-      pending_.clear();
-      overlong_ = false;
-      data.remove_prefix(end + 1);
-    }
-  }
-
-  int fd_;
-  std::string pending_;
-  bool overlong_ = false;
-  unsigned long line_number_ = 0;
-};
 
 // The status for a link that went down before or during a session.
 int failure_status(tune_publish::link_failure failure) {
@@ -235,50 +175,34 @@ int run_check(const options& opts) {
 }
 
 int run(const options& opts) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
   // A server that vanishes mid-write is a lost connection, not the end of the program.
   signal(SIGPIPE, SIG_IGN);
-  const int signal_fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+  const int signal_fd = reader::end_signals_descriptor();
   if (signal_fd < 0) {
     say(std::string("cannot watch for signals: ") + std::strerror(errno));
     return cli::exit_failure;
   }
-  fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
 
   const bool verbose = opts.verbose;
   tune_publish::tune_link link(opts.link, [](const std::string& text) { say(text); });
   tune_publish::publish_pacer pacer;
   tune_publish::reconnect_backoff backoff;
-  line_input input(STDIN_FILENO);
   bool input_open = true, finishing = false, ever_online = false;
 
   // While connecting: when the attempt is given up; while down: when the next starts.
   constexpr steady_clock::time_point never = steady_clock::time_point::max();
   steady_clock::time_point attempt_deadline = never, reconnect_at = never, online_since = never;
 
-  auto on_line = [&](unsigned long number, std::string_view line, bool overlong) {
-    if (overlong) {
-      say("line " + std::to_string(number) + ": malformed input (longer than 16 MiB); skipped");
-      return;
-    }
-    if (line.empty() || line == "\r") return;
-    auto parsed = reader::parse_state_line(line);
-    if (auto* bad = std::get_if<reader::malformed_line>(&parsed)) {
-      say("line " + std::to_string(number) + ": malformed input (" + bad->reason + "); skipped");
-      return;
-    }
-    pacer.offer(reader::tune_payload(std::get<reader::now_playing>(parsed), reader::tune_text_budget));
+  auto on_state = [&](const reader::now_playing& state) {
+    pacer.offer(reader::tune_payload(state, reader::tune_text_budget));
   };
+  reader::state_input input(STDIN_FILENO, on_state, [](const std::string& text) { say(text); });
   auto publish = [&](const std::string& payload) {
     link.publish(payload);
-    if (verbose) say(clock_time() + " published " + payload);
+    if (verbose) say(reader::clock_time() + " published " + payload);
   };
   auto start_attempt = [&](steady_clock::time_point now) {
-    if (verbose) say(clock_time() + " connecting to " + link.endpoint() + " as " + opts.link.jid);
+    if (verbose) say(reader::clock_time() + " connecting to " + link.endpoint() + " as " + opts.link.jid);
     link.connect();
     attempt_deadline = now + attempt_time;
     reconnect_at = never;
@@ -294,7 +218,7 @@ int run(const options& opts) {
       ever_online = true;
       online_since = now;
       pacer.session_started(now);
-      if (verbose) say(clock_time() + " connected to " + link.endpoint() + " as " + opts.link.jid);
+      if (verbose) say(reader::clock_time() + " connected to " + link.endpoint() + " as " + opts.link.jid);
     }
     if (state == tune_publish::link_state::connecting && now >= attempt_deadline) {
       say("cannot connect to " + link.endpoint() + ": no answer within 30 s");
@@ -369,7 +293,7 @@ int run(const options& opts) {
     signalfd_siginfo received;
     if (read(signal_fd, &received, sizeof received) == sizeof received) finishing = true;
     if (input_open && (watched[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-      input_open = input.read_available(on_line);
+      input_open = input.read(true);
       if (!input_open) finishing = true;
     }
   }

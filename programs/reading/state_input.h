@@ -1,0 +1,51 @@
+// The reader's JSON lines as a bridge takes them on its standard input (Linux
+// only): read from a non-blocking descriptor, split at line breaks, parsed.
+// An empty line is ignored; a malformed one, or one over 16 MiB, is reported
+// as "line N: malformed input (...); skipped" and skipped. The handlers run
+// on the caller's thread, inside read().
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "reading/now_playing.h"
+
+namespace reader {
+
+class state_input {
+ public:
+  using state_handler = std::function<void(const now_playing&)>;
+  using reporter = std::function<void(const std::string&)>;
+
+  // `fd` stays the caller's; it is made non-blocking.
+  state_input(int fd, state_handler on_state, reporter report);
+
+  // Takes what can be read now: one chunk of at most 64 KiB, so that a flood
+  // of input leaves turns to other work, or with `drain` everything there is.
+  // False once the input has ended, its last line (even without a line
+  // break) handed on; a read error is reported and ends it too.
+  bool read(bool drain);
+
+ private:
+  void take(std::string_view data);
+  void hand_on(std::string_view line);
+
+  int fd_;
+  state_handler on_state_;
+  reporter report_;
+  std::string pending_;
+  bool overlong_ = false;
+  unsigned long line_number_ = 0;
+};
+
+// SIGINT and SIGTERM, blocked for the process, as a non-blocking descriptor
+// to wait on beside the input: a bridge ends in order when one is readable.
+// -1, with errno, when it cannot be made.
+int end_signals_descriptor();
+
+// The local time of day, "12:00:01", for the bridges' --verbose lines.
+std::string clock_time();
+
+}  // namespace reader
