@@ -86,10 +86,12 @@ expect_property "$name" org.mpris.MediaPlayer2 Identity '{"type":"s","data":"VEK
 expect_property "$name" org.mpris.MediaPlayer2 SupportedUriSchemes '{"type":"as","data":[]}'
 expect_property "$name" org.mpris.MediaPlayer2 HasTrackList '{"type":"b","data":false}'
 
-send "$track1" "$track1"
-wait_until status_is Playing || fail "a track is not Playing"
-expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
-  "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/1"},
+# The first track's Metadata, exactly typed, with its track id's number:
+# the first tag of a name counts (the second artist, title and genre do not),
+# an empty album is left out, a NUL in a tag becomes U+FFFD.
+expect_track1_metadata() {
+  expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
+  "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/'"$1"'"},
   "mpris:length":{"type":"x","data":234000000},
   "xesam:title":{"type":"s","data":"Army of Me"},
   "xesam:artist":{"type":"as","data":["Björk"]},
@@ -98,6 +100,11 @@ expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
   "xesam:comment":{"type":"as","data":["a\ufffdb"]},
   "xesam:trackNumber":{"type":"i","data":3},
   "xesam:url":{"type":"s","data":"file:///m/army.flac"}}}'
+}
+
+send "$track1" "$track1"
+wait_until status_is Playing || fail "a track is not Playing"
+expect_track1_metadata 1
 expect_property "$name" $player CanPlay '{"type":"b","data":true}'
 expect_property "$name" $player Position '{"type":"x","data":0}'
 expect_property "$name" $player Volume '{"type":"d","data":1.0}'
@@ -132,16 +139,7 @@ send '{"state":"absent"}'
 wait_until not_owned "$name" || fail "the name is kept while the player is absent"
 send "$track1"
 wait_until title_is "Army of Me" || fail "the name is not taken again when the player comes back"
-expect_property "$name" $player Metadata '{"type":"a{sv}","data":{
-  "mpris:trackid":{"type":"o","data":"/org/vek_ipc/track/3"},
-  "mpris:length":{"type":"x","data":234000000},
-  "xesam:title":{"type":"s","data":"Army of Me"},
-  "xesam:artist":{"type":"as","data":["Björk"]},
-  "xesam:albumArtist":{"type":"as","data":["Various"]},
-  "xesam:genre":{"type":"as","data":["Electronic"]},
-  "xesam:comment":{"type":"as","data":["a\ufffdb"]},
-  "xesam:trackNumber":{"type":"i","data":3},
-  "xesam:url":{"type":"s","data":"file:///m/army.flac"}}}'
+expect_track1_metadata 3
 
 # End of input: the name is released, status 0.
 exec 7>&-
