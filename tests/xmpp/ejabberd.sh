@@ -175,27 +175,19 @@ xmpp_launch() {
   xmpp_fail "ejabberd did not start on port $xmpp_port within 60 s"
 }
 
-# On a free port; another process may still take it before the server does,
-# which xmpp_launch reports (status 2), and another port is tried.
-xmpp_start() {
-  local status
-  for _ in 1 2 3 4 5; do
-    xmpp_port=$(xmpp_free_port)
-    xmpp_dist_port=$(xmpp_free_port)
-    [ "$xmpp_dist_port" != "$xmpp_port" ] || continue
-    xmpp_write_config
-    xmpp_launch
-    status=$?
-    [ $status -eq 2 ] && continue
-    [ $status -eq 0 ] || return $status
-    local account
-    for account in "${xmpp_pending_accounts[@]}"; do
-      xmpp_create_account "${account%% *}" "${account#* }" || return
-    done
-    xmpp_pending_accounts=()
-    return 0
+# The client port and Erlang's distribution port, which must differ.
+xmpp_choose_ports() {
+  xmpp_port=$(xmpp_free_port)
+  xmpp_dist_port=$(xmpp_free_port)
+  [ "$xmpp_dist_port" != "$xmpp_port" ]
+}
+# The accounts wait for the running server.
+xmpp_started() {
+  local account
+  for account in "${xmpp_pending_accounts[@]}"; do
+    xmpp_create_account "${account%% *}" "${account#* }" || return
   done
-  xmpp_fail "no free port found"
+  xmpp_pending_accounts=()
 }
 
 xmpp_create_account() {  # name password

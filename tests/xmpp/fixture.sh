@@ -62,6 +62,25 @@ xmpp_free_port() {
   done
 }
 
+# Starts the server on free ports; another process may still take one before
+# the server does, which xmpp_launch reports (status 2), and others are tried.
+# Each server's file defines xmpp_choose_ports (false: choose again),
+# xmpp_write_config, xmpp_launch and xmpp_started (what follows a start).
+xmpp_start() {
+  local status
+  for _ in 1 2 3 4 5; do
+    xmpp_choose_ports || continue
+    xmpp_write_config
+    xmpp_launch
+    status=$?
+    [ $status -eq 2 ] && continue
+    [ $status -eq 0 ] || return $status
+    xmpp_started
+    return
+  done
+  xmpp_fail "no free port found"
+}
+
 xmpp_restart_same() {
   xmpp_launch || xmpp_fail "could not start again on port $xmpp_port"
 }
