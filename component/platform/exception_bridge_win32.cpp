@@ -3,16 +3,19 @@
 // 0xE06D7363 whose arguments are a magic number, the thrown object and the
 // object's throw information (its destructor and the types it can be caught
 // as, most derived first). Handlers match those types by decorated name.
+#include <intrin.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "platform/exception_bridge.h"
@@ -335,6 +338,16 @@ struct registration {
 };
 
 // Linked on the thread's handler chain for the duration of one call.
+// The head of the thread's handler chain, FS:[0], read and written in place:
+// call_player runs on every call into the player. The fences keep the record
+// written before it is linked and read after it is unlinked.
+registration* handler_chain_head() { return reinterpret_cast<registration*>(__readfsdword(0)); }
+void set_handler_chain_head(registration* head) {
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  __writefsdword(0, reinterpret_cast<DWORD>(head));
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
 struct interception {
   registration link;  // first: the dispatcher hands the handler this address
   std::uint32_t resume_state[6];
@@ -346,8 +359,6 @@ struct interception {
 
 // In exception_bridge_x86_win32.cpp, which says what each does.
 extern "C" {
-void* vek_handler_chain_head();
-void vek_set_handler_chain_head(void* head);
 void vek_unwind_to(void* unwind_function, void* target_frame, EXCEPTION_RECORD* record);
 int vek_call_guarded(void (*call)(void*), void* context, std::uint32_t* state);
 [[noreturn]] void vek_resume(std::uint32_t* state);
@@ -383,20 +394,20 @@ EXCEPTION_DISPOSITION __cdecl intercept(EXCEPTION_RECORD* record, void* frame, C
 
 void run_intercepting(void (*call)(void*), void* context) {
   interception guard;
-  guard.link.next = static_cast<registration*>(vek_handler_chain_head());
+  guard.link.next = handler_chain_head();
   guard.link.handler = reinterpret_cast<void*>(&intercept);
   guard.carried = nullptr;
   guard.out_of_memory = false;
-  vek_set_handler_chain_head(&guard.link);
+  set_handler_chain_head(&guard.link);
   int intercepted;
   try {
     intercepted = vek_call_guarded(call, context, guard.resume_state);
   } catch (...) {
-    vek_set_handler_chain_head(guard.link.next);  // a component error from inside the call
+    set_handler_chain_head(guard.link.next);  // a component error from inside the call
     throw;
   }
   // After an interception the player's frames are unwound and FS:[0] is our record.
-  vek_set_handler_chain_head(guard.link.next);
+  set_handler_chain_head(guard.link.next);
   if (!intercepted) return;
   if (guard.out_of_memory) throw pfc::bad_allocation();  // the player's error could not be kept
   throw_as_component_error(guard.carried, std::make_integer_sequence<int, count>{});
@@ -404,24 +415,30 @@ void run_intercepting(void (*call)(void*), void* context) {
 
 namespace {
 
-// Inside a handler: tries one handler per error type, in error_tree's catch
-// order, from `position` on. What none of them takes is not a std::exception;
-// like any error the tree does not list, whose text may live in its object
-// (gone before the raise), it leaves as std::exception with the root's text.
-template <std::size_t Position = 0>
-outgoing_error classify_in_catch_order() noexcept {
-  if constexpr (Position == count) {
-    return {error_tree::std_exception, error_tree::entry<error_tree::std_exception>::message, nullptr};
+// Whether a handler for T catches `error`.
+template <class T>
+bool caught_as(const std::exception& error) {
+  if constexpr (std::is_same_v<T, std::exception>) {
+    return true;
   } else {
-    constexpr int type = error_tree::catch_order[Position];
-    try {
-      throw;
-    } catch (const typename error_tree::entry<type>::type&) {
-      return {type, error_tree::entry<type>::message, nullptr};
-    } catch (...) {
-      return classify_in_catch_order<Position + 1>();
-    }
+    return dynamic_cast<const T*>(&error) != nullptr;
   }
+}
+
+// The first type in error_tree's catch order that `error` is, as a handler
+// for that type would catch it: one rethrow for the whole classification,
+// where a rethrow per type would cost microseconds each. What the tree does
+// not list, whose text may live in its object (gone before the raise), leaves
+// as std::exception with the root's text.
+template <int... Position>
+outgoing_error classify_in_catch_order(const std::exception& error, std::integer_sequence<int, Position...>) noexcept {
+  outgoing_error found{error_tree::std_exception, error_tree::entry<error_tree::std_exception>::message, nullptr};
+  constexpr auto order = error_tree::catch_order;
+  const bool listed = ((caught_as<typename error_tree::entry<order[Position]>::type>(error) &&
+                        (found = {order[Position], error_tree::entry<order[Position]>::message, nullptr}, true)) ||
+                       ...);
+  static_cast<void>(listed);
+  return found;
 }
 
 }  // namespace
@@ -432,8 +449,10 @@ outgoing_error classify_current_error() noexcept {
   } catch (const carrier& error) {
     acquire(error.carried());
     return {-1, nullptr, error.carried()};
+  } catch (const std::exception& error) {
+    return classify_in_catch_order(error, std::make_integer_sequence<int, count>{});
   } catch (...) {
-    return classify_in_catch_order();
+    return {error_tree::std_exception, error_tree::entry<error_tree::std_exception>::message, nullptr};
   }
 }
 

@@ -1,11 +1,7 @@
 // The machine code of the exception bridge on 32-bit Windows: what C++ cannot
-// say about registers, the stack and the thread's handler chain. All cdecl,
+// say about registers and the stack. All cdecl,
 // for exception_bridge_win32.cpp only.
 //
-//   void* vek_handler_chain_head()
-//     The head of the thread's structured exception handler chain (FS:[0]).
-//   void vek_set_handler_chain_head(void* head)
-//     Makes `head` the head of that chain.
 //   void vek_unwind_to(unwind_function, target_frame, exception_record)
 //     Calls unwind_function(target_frame, <return address>, exception_record,
 //     0), that is RtlUnwind, and returns with EBX, ESI, EDI and EBP as they
@@ -23,17 +19,6 @@
 
 asm(R"(
   .text
-  .globl _vek_handler_chain_head
-_vek_handler_chain_head:
-  movl %fs:0, %eax
-  ret
-
-  .globl _vek_set_handler_chain_head
-_vek_set_handler_chain_head:
-  movl 4(%esp), %eax
-  movl %eax, %fs:0
-  ret
-
   .globl _vek_unwind_to
 _vek_unwind_to:
   pushl %ebp
