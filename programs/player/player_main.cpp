@@ -42,8 +42,9 @@ constexpr char footer[] =
     "Problems go to standard error as \"vek-player: ...\"; Ctrl+C stops playback,\n"
     "quits and unloads the component, and prints \"vek-player: interrupted\".\n"
     "Exit status: 0 played to the end, or interrupted; 1 the component failed\n"
-    "(cannot be loaded, no start service, references kept after quit); 2 usage\n"
-    "error, or the playlist cannot be read or is faulty (nothing is loaded).\n";
+    "(cannot be loaded, no client or start service, references kept after\n"
+    "quit); 2 usage error, or the playlist cannot be read or is faulty (nothing\n"
+    "is loaded).\n";
 
 struct options {
   std::wstring component;
