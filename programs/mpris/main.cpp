@@ -5,7 +5,6 @@
 // so properties are answered while the input is idle. On end of input,
 // SIGINT or SIGTERM it releases the name and exits 0.
 // The command line, its output and its exit statuses are told by --help.
-#include <fcntl.h>
 #include <poll.h>
 #include <sdbus-c++/sdbus-c++.h>
 #include <signal.h>
@@ -16,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>

@@ -5,7 +5,6 @@
 // state; reconnects with backoff when the connection drops. On end of input,
 // SIGINT or SIGTERM it publishes the empty tune, closes the stream and exits 0.
 // The command line, its output and its exit statuses are told by --help.
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -16,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
