@@ -62,3 +62,56 @@ function(vek_install_windows kind)
   install(${kind} ${ARGN} ${runtime} DESTINATION ${VEK_INSTALL_DATA_DIR} COMPONENT windows)
   install(${kind} ${ARGN} ${runtime} DESTINATION . COMPONENT windows_archive EXCLUDE_FROM_ALL)
 endfunction()
+
+# What a configuration needs is required: missing, configuring stops with one
+# line that names the Debian package to install. Nothing is left out quietly.
+
+# The Debian packages of the pkg-config modules that the libraries' .pc files
+# name as their own requirements.
+set(VEK_PC_PACKAGES zlib=zlib1g-dev expat=libexpat1-dev openssl=libssl-dev libssl=libssl-dev
+    libcrypto=libssl-dev libsystemd=libsystemd-dev)
+
+# vek_require_library(<prefix> <pkg-config module> <Debian package>)
+# A library through pkg-config, as the imported target PkgConfig::<prefix>;
+# sets <prefix>_VERSION here and in the caller's scope.
+function(vek_require_library prefix module package)
+  find_package(PkgConfig QUIET)
+  if(NOT PkgConfig_FOUND)
+    message(FATAL_ERROR "pkg-config not found, which finds ${module}: install pkg-config")
+  endif()
+  pkg_check_modules(${prefix} QUIET IMPORTED_TARGET GLOBAL ${module})
+  if(${prefix}_FOUND)
+    set(${prefix}_VERSION ${${prefix}_VERSION} PARENT_SCOPE)
+    return()
+  endif()
+  # Present but unusable: its .pc file names a module that is missing.
+  execute_process(COMMAND ${PKG_CONFIG_EXECUTABLE} --print-errors --exists ${module} ERROR_VARIABLE why
+                  OUTPUT_QUIET)
+  if(why MATCHES "Package '([^']+)', required by '[^']+', not found"
+     OR why MATCHES "Package ([^ ]+), required by '[^']+', not found")
+    set(missing ${CMAKE_MATCH_1})
+    if(NOT missing STREQUAL module)
+      set(needed "the package that holds ${missing}.pc")
+      foreach(pair ${VEK_PC_PACKAGES})
+        if(pair MATCHES "^${missing}=(.+)$")
+          set(needed ${CMAKE_MATCH_1})
+        endif()
+      endforeach()
+      message(FATAL_ERROR "${module} (${package}) cannot be used: its pkg-config file needs ${missing}: install ${needed}")
+    endif()
+  endif()
+  message(FATAL_ERROR "${module} not found by pkg-config: install ${package}")
+endfunction()
+
+# vek_require_program(<variable> <program> <Debian package> [<why>])
+# A program the build or the tests run, found in PATH (and /usr/sbin).
+function(vek_require_program variable program package)
+  find_program(${variable} ${program} PATHS /usr/sbin)
+  if(NOT ${variable})
+    set(why "")
+    if(ARGC GREATER 3)
+      set(why " (${ARGV3})")
+    endif()
+    message(FATAL_ERROR "${program} not found${why}: install ${package}")
+  endif()
+endfunction()

@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # Sourced by demo.sh, test.sh and install.sh: installs what the command being
-# run needs and this Debian 12 machine lacks.
+# run needs and this Debian 12 or 13 machine lacks.
 #
 #   vek_ensure_deps install  build the release presets (linux-release,
 #                            win32-release) and run what they make
@@ -14,23 +14,30 @@
 # The release presets: the Linux programs (libstrophe and sdbus-c++, whose
 # pkg-config file needs libsystemd's, through pkg-config; nlohmann-json,
 # CLI11), the MinGW-w64 cross build of the component and its tools, Wine to
-# run them.
+# run them. From Debian 13 on, libstrophe's pkg-config file names zlib, which
+# libstrophe-dev does not bring.
 vek_packages_install="cmake ninja-build g++ pkg-config nlohmann-json3-dev libcli11-dev libstrophe-dev
   libsdbus-c++-dev libsystemd-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386"
+case "$(. /etc/os-release 2>/dev/null && echo "${VERSION_ID:-}")" in
+  11 | 12) ;;
+  *) vek_packages_install="$vek_packages_install zlib1g-dev" ;;
+esac
 # The demo's private Prosody, which makes its certificates with openssl; its
 # contact is built with libstrophe too. Its private session bus for vek-mpris,
 # and playerctl to show what the desktop sees.
 vek_packages_demo="$vek_packages_install prosody openssl dbus-daemon playerctl"
 # The tests besides: GoogleTest's sources; clang, lld and llvm-dlltool for the
-# test player in Microsoft's C++ ABI; clang's libFuzzer for the fuzz preset;
-# OpenSSL's headers for the base64 benchmark's yardstick; ejabberd, the second
-# XMPP server the publisher is tested against (the tests run their own
-# instance; the package's service, if it starts, is left alone); Python for
-# the relay and the failing server of the publisher's robustness scenarios;
-# dbus-monitor (dbus-bin) and busctl (systemd) besides playerctl for vek-mpris.
+# test player in Microsoft's C++ ABI, and clang's runtime (libFuzzer) for the
+# fuzz preset, each the release's default version; OpenSSL's headers for the
+# base64 benchmark's yardstick; ejabberd, the second XMPP server the publisher
+# is tested against (the tests run their own instance; the package's service,
+# if it starts, is left alone); Python for the relay and the failing server of
+# the publisher's robustness scenarios; dbus-monitor (dbus-bin) and busctl
+# (systemd) besides playerctl for vek-mpris; dpkg-dev (dpkg-shlibdeps) and
+# lintian, to make and check the Debian package.
 # Google Benchmark itself is built from Debian's source package (below).
-vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-14-dev libssl-dev ejabberd python3
-  dbus-bin systemd"
+vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-dev libssl-dev ejabberd python3
+  dbus-bin systemd dpkg-dev lintian"
 
 vek_ensure_deps() {
   local packages

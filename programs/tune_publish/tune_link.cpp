@@ -280,9 +280,11 @@ void tune_link::on_library_log(void* self, xmpp_log_level_t level, const char* a
   const std::string_view text = message;
   if (text.starts_with(connect_failed)) {
     link->connect_error_ = std::atoi(message + connect_failed.size());
+  } else if (text.starts_with("SRV lookup failed")) {
+    // Logged under "xmpp" by libstrophe 0.12 and under "sock" by 0.14.
+    link->srv_lookup_failed_ = true;
   } else if (level == XMPP_LEVEL_DEBUG && std::strcmp(area, "xmpp") == 0) {
     if (text == "handle proceedtls called for failure") link->tls_refused_ = true;
-    if (text.starts_with("SRV lookup failed")) link->srv_lookup_failed_ = true;
   } else if (level >= XMPP_LEVEL_ERROR) {
     if (std::strcmp(area, "auth") == 0) link->login_refused_ = true;
     link->last_library_error_ = text;

@@ -326,15 +326,16 @@ class watcher {
   // the rest wait for the next login.
   void send_chats() {
     char buffer[4096];
-    ssize_t got;
-    while (!input_ended_ && (got = read(STDIN_FILENO, buffer, sizeof buffer)) != 0) {
-      if (got < 0) {
-        if (errno != EINTR) break;
-        continue;
+    while (!input_ended_) {
+      const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+      if (got == 0) {
+        input_ended_ = true;
+      } else if (got > 0) {
+        input_.append(buffer, static_cast<size_t>(got));
+      } else if (errno != EINTR) {
+        break;  // nothing more for now
       }
-      input_.append(buffer, static_cast<size_t>(got));
     }
-    if (got == 0) input_ended_ = true;
     for (std::size_t end; online_ && (end = input_.find('\n')) != std::string::npos; input_.erase(0, end + 1)) {
       const std::string line = input_.substr(0, end);
       const auto space = line.find(' ');

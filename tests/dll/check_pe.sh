@@ -15,7 +15,9 @@ echo "$headers" | grep -q 'file format pei-i386' || fail "not a PE32 i386 image"
 symbols=$($objdump -t "$dll" | sed -n '/^SYMBOL TABLE:/,$p' | tail -n +2 | grep -v -e '^no symbols' | grep -c . || true)
 [ "$symbols" -eq 0 ] || fail "not stripped: $symbols symbols"
 
-exports=$(echo "$headers" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -E '^\s*\[' | sed -E 's/.*\] //')
+# A row per export, the name last: "[   0] name" (binutils 2.40), or
+# "[   0] +base[   1]  0000 name" with the hint (2.44).
+exports=$(echo "$headers" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | awk '/^[ \t]*\[/ { print $NF }')
 [ "$exports" = "foobar2000_get_interface" ] || fail "exports are: $(echo $exports)"
 
 imports=$(echo "$headers" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
@@ -27,10 +29,11 @@ for dll_name in $imports; do
 done
 echo "$imports" | grep -qx user32.dll || fail "does not import user32.dll"
 
-# "dll function" for every imported name.
+# "dll function" for every imported name. A row is "vma hint name": the hint
+# in decimal (binutils 2.40), or "<none>" and the hint in hex (2.44).
 imported=$(echo "$headers" | awk '
   /DLL Name:/ { dll = tolower($3); next }
-  /^\t[0-9a-f]+\t +[0-9]+ +[^ ]+$/ { print dll, $NF }')
+  /^\t[0-9a-f]+[ \t]+(<none>[ \t]+[0-9a-f]+|[0-9]+)[ \t]+[^ ]+$/ { print dll, $NF }')
 echo "$imported" | grep -qx 'api-ms-win-crt-stdio-l1-1-0.dll __stdio_common_vsprintf' ||
   fail "does not import __stdio_common_vsprintf from api-ms-win-crt-stdio-l1-1-0.dll"
 
