@@ -64,7 +64,8 @@ function(vek_install_windows kind)
 endfunction()
 
 # What a configuration needs is required: missing, configuring stops with one
-# line that names the Debian package to install. Nothing is left out quietly.
+# line that names the Debian package to install (indented, so that CMake does
+# not wrap it). Nothing is left out quietly.
 
 # The Debian packages of the pkg-config modules that the libraries' .pc files
 # name as their own requirements.
@@ -77,7 +78,7 @@ set(VEK_PC_PACKAGES zlib=zlib1g-dev expat=libexpat1-dev openssl=libssl-dev libss
 function(vek_require_library prefix module package)
   find_package(PkgConfig QUIET)
   if(NOT PkgConfig_FOUND)
-    message(FATAL_ERROR "pkg-config not found, which finds ${module}: install pkg-config")
+    message(FATAL_ERROR " pkg-config not found, which finds ${module}: install pkg-config")
   endif()
   pkg_check_modules(${prefix} QUIET IMPORTED_TARGET GLOBAL ${module})
   if(${prefix}_FOUND)
@@ -87,8 +88,7 @@ function(vek_require_library prefix module package)
   # Present but unusable: its .pc file names a module that is missing.
   execute_process(COMMAND ${PKG_CONFIG_EXECUTABLE} --print-errors --exists ${module} ERROR_VARIABLE why
                   OUTPUT_QUIET)
-  if(why MATCHES "Package '([^']+)', required by '[^']+', not found"
-     OR why MATCHES "Package ([^ ]+), required by '[^']+', not found")
+  if(why MATCHES "Package '?([^', ]+)'?, required by '[^']+', not found")
     set(missing ${CMAKE_MATCH_1})
     if(NOT missing STREQUAL module)
       set(needed "the package that holds ${missing}.pc")
@@ -97,10 +97,10 @@ function(vek_require_library prefix module package)
           set(needed ${CMAKE_MATCH_1})
         endif()
       endforeach()
-      message(FATAL_ERROR "${module} (${package}) cannot be used: its pkg-config file needs ${missing}: install ${needed}")
+      message(FATAL_ERROR " ${module} (${package}) cannot be used: its pkg-config file needs ${missing}: install ${needed}")
     endif()
   endif()
-  message(FATAL_ERROR "${module} not found by pkg-config: install ${package}")
+  message(FATAL_ERROR " ${module} not found by pkg-config: install ${package}")
 endfunction()
 
 # vek_require_program(<variable> <program> <Debian package> [<why>])
@@ -112,6 +112,6 @@ function(vek_require_program variable program package)
     if(ARGC GREATER 3)
       set(why " (${ARGV3})")
     endif()
-    message(FATAL_ERROR "${program} not found${why}: install ${package}")
+    message(FATAL_ERROR " ${program} not found${why}: install ${package}")
   endif()
 endfunction()

@@ -17,18 +17,20 @@ extern const void* const type_info_table[2] __asm__("??_7type_info@@6B@") = {nul
 extern const void* const __safe_se_handler_table[];
 extern const std::uint8_t __safe_se_handler_count;  // its address is the count
 
+// Only the size and the SafeSEH table are set; every other field is zero.
 struct load_configuration_32 {
-  std::uint32_t size, time_date_stamp;
-  std::uint16_t major_version, minor_version;
-  std::uint32_t global_flags_clear, global_flags_set, critical_section_timeout;
-  std::uint32_t decommit_free_block_threshold, decommit_total_free_threshold;
-  const void* lock_prefix_table;
-  std::uint32_t maximum_allocation_size, virtual_memory_threshold, process_heap_flags, process_affinity_mask;
-  std::uint16_t csd_version, dependent_load_flags;
-  const void* edit_list;
-  const void* security_cookie;
-  const void* const* safe_handler_table;
-  const void* safe_handler_count;
+  std::uint32_t size = 0, time_date_stamp = 0;
+  std::uint16_t major_version = 0, minor_version = 0;
+  std::uint32_t global_flags_clear = 0, global_flags_set = 0, critical_section_timeout = 0;
+  std::uint32_t decommit_free_block_threshold = 0, decommit_total_free_threshold = 0;
+  const void* lock_prefix_table = nullptr;
+  std::uint32_t maximum_allocation_size = 0, virtual_memory_threshold = 0, process_heap_flags = 0,
+                process_affinity_mask = 0;
+  std::uint16_t csd_version = 0, dependent_load_flags = 0;
+  const void* edit_list = nullptr;
+  const void* security_cookie = nullptr;
+  const void* const* safe_handler_table = nullptr;
+  const void* safe_handler_count = nullptr;
 };
 extern constinit const load_configuration_32 _load_config_used = {
     .size = sizeof(load_configuration_32),
