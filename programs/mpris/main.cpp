@@ -22,6 +22,7 @@
 #include <variant>
 
 #include "cli/command_line.h"
+#include "mpris/bus_api.h"
 #include "mpris/mpris_object.h"
 #include "mpris/player_view.h"
 #include "reading/output.h"
@@ -130,9 +131,9 @@ int run(const options& opts) {
   auto set_owned = [&](bool own) {
     try {
       if (own) {
-        connection->requestName(bus_name);
+        mpris::bus::request_name(*connection, bus_name);
       } else {
-        connection->releaseName(bus_name);
+        mpris::bus::release_name(*connection, bus_name);
       }
       owned = own;
     } catch (const sdbus::Error& error) {
@@ -161,13 +162,13 @@ int run(const options& opts) {
   bool input_open = true, finishing = false;
   try {
     for (;;) {
-      while (connection->processPendingRequest()) {
+      while (mpris::bus::process_pending(*connection)) {
       }
       if (finishing) break;
-      const auto bus = connection->getEventLoopPollData();
-      pollfd watched[3] = {
-          {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, {bus.fd, bus.events, 0}};
-      if (poll(watched, 3, bus.getPollTimeout()) < 0 && errno != EINTR) {
+      const auto bus = mpris::bus::next_wait(*connection);
+      pollfd watched[4] = {
+          {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, bus.descriptors[0], bus.descriptors[1]};
+      if (poll(watched, 4, bus.timeout_ms) < 0 && errno != EINTR) {
         say(std::string("cannot wait for input: ") + std::strerror(errno));
         return cli::exit_failure;
       }

@@ -4,6 +4,8 @@
 #include <map>
 #include <vector>
 
+#include "mpris/bus_api.h"
+
 namespace mpris {
 namespace {
 
@@ -26,94 +28,57 @@ sdbus::Variant to_variant(const metadata_value& value) {
 }  // namespace
 
 mpris_object::mpris_object(sdbus::IConnection& connection, std::string identity)
-    : object_(sdbus::createObject(connection, object_path_name)), identity_(std::move(identity)) {
-  auto& object = *object_;
+    : object_(bus::create_object(connection, object_path_name)), identity_(std::move(identity)) {
   const auto constant = sdbus::Flags::CONST_PROPERTY_VALUE;
   const std::vector<std::string> no_strings;
 
   // The root: nothing to raise or quit, the player runs on its own.
-  object.registerMethod("Raise").onInterface(root_interface).implementedAs([] {});
-  object.registerMethod("Quit").onInterface(root_interface).implementedAs([] {});
-  for (const char* name : {"CanQuit", "CanRaise", "HasTrackList"}) {
-    object.registerProperty(name)
-        .onInterface(root_interface)
-        .withGetter([] { return false; })
-        .withUpdateBehavior(constant);
-  }
-  object.registerProperty("Identity")
-      .onInterface(root_interface)
-      .withGetter([this] { return identity_; })
-      .withUpdateBehavior(constant);
-  for (const char* name : {"SupportedUriSchemes", "SupportedMimeTypes"}) {
-    object.registerProperty(name)
-        .onInterface(root_interface)
-        .withGetter([no_strings] { return no_strings; })
-        .withUpdateBehavior(constant);
-  }
+  bus::interface_table root(root_interface);
+  root.method("Raise", [] {});
+  root.method("Quit", [] {});
+  for (const char* name : {"CanQuit", "CanRaise", "HasTrackList"}) root.property(name, constant, [] { return false; });
+  root.property("Identity", constant, [this] { return identity_; });
+  for (const char* name : {"SupportedUriSchemes", "SupportedMimeTypes"})
+    root.property(name, constant, [no_strings] { return no_strings; });
 
   // The player: what plays is shown; every control is accepted and does nothing.
-  for (const char* name : {"Next", "Previous", "Pause", "PlayPause", "Stop", "Play"}) {
-    object.registerMethod(name).onInterface(player_interface).implementedAs([] {});
-  }
-  object.registerMethod("Seek")
-      .onInterface(player_interface)
-      .withInputParamNames("Offset")
-      .implementedAs([](std::int64_t) {});
-  object.registerMethod("SetPosition")
-      .onInterface(player_interface)
-      .withInputParamNames("TrackId", "Position")
-      .implementedAs([](sdbus::ObjectPath, std::int64_t) {});
-  object.registerMethod("OpenUri")
-      .onInterface(player_interface)
-      .withInputParamNames("Uri")
-      .implementedAs([](std::string) {});
-  object.registerSignal("Seeked").onInterface(player_interface).withParameters<std::int64_t>("Position");
+  bus::interface_table player(player_interface);
+  for (const char* name : {"Next", "Previous", "Pause", "PlayPause", "Stop", "Play"}) player.method(name, [] {});
+  player.method("Seek", {"Offset"}, [](std::int64_t) {});
+  player.method("SetPosition", {"TrackId", "Position"}, [](sdbus::ObjectPath, std::int64_t) {});
+  player.method("OpenUri", {"Uri"}, [](std::string) {});
+  player.signal<std::int64_t>("Seeked", {"Position"});
 
-  object.registerProperty("PlaybackStatus").onInterface(player_interface).withGetter([this] {
-    return std::string(view_.playing ? "Playing" : "Stopped");
-  });
-  object.registerProperty("Metadata").onInterface(player_interface).withGetter([this] {
+  player.property("PlaybackStatus", [this] { return std::string(view_.playing ? "Playing" : "Stopped"); });
+  player.property("Metadata", [this] {
     std::map<std::string, sdbus::Variant> metadata;
     for (const auto& [key, value] : view_.metadata) metadata.emplace(key, to_variant(value));
     return metadata;
   });
   // Some clients (playerctl) pass over a player that cannot play.
-  object.registerProperty("CanPlay").onInterface(player_interface).withGetter([this] { return view_.playing; });
-  for (const char* name : {"CanControl", "CanPause", "CanSeek", "CanGoNext", "CanGoPrevious"}) {
-    object.registerProperty(name)
-        .onInterface(player_interface)
-        .withGetter([] { return false; })
-        .withUpdateBehavior(constant);
-  }
+  player.property("CanPlay", [this] { return view_.playing; });
+  for (const char* name : {"CanControl", "CanPause", "CanSeek", "CanGoNext", "CanGoPrevious"})
+    player.property(name, constant, [] { return false; });
   // The player's position is not published; it changes without a signal.
-  object.registerProperty("Position")
-      .onInterface(player_interface)
-      .withGetter([] { return std::int64_t{0}; })
-      .withUpdateBehavior(sdbus::Flags::EMITS_NO_SIGNAL);
-  for (const char* name : {"MinimumRate", "MaximumRate"}) {
-    object.registerProperty(name)
-        .onInterface(player_interface)
-        .withGetter([] { return 1.0; })
-        .withUpdateBehavior(constant);
-  }
+  player.property("Position", sdbus::Flags::EMITS_NO_SIGNAL, [] { return std::int64_t{0}; });
+  for (const char* name : {"MinimumRate", "MaximumRate"}) player.property(name, constant, [] { return 1.0; });
   // Writable by the interface's definition; refused, so that a client asking
   // for another rate or volume learns that nothing changed.
   for (const char* name : {"Rate", "Volume"}) {
-    object.registerProperty(name)
-        .onInterface(player_interface)
-        .withGetter([] { return 1.0; })
-        .withSetter([name](double) {
-          throw sdbus::Error(
-              "org.freedesktop.DBus.Error.NotSupported",
-              std::string(name) + " cannot be set: vek-mpris shows what the player plays, it does not control it");
-        });
+    const auto unchanged = [] { return 1.0; };
+    const auto refuse = [name](double) {
+      throw bus::error(
+          "org.freedesktop.DBus.Error.NotSupported",
+          std::string(name) + " cannot be set: vek-mpris shows what the player plays, it does not control it");
+    };
+    player.writable_property(name, unchanged, refuse);
   }
-  object.finishRegistration();
+  bus::add_interfaces(*object_, {std::move(root), std::move(player)});
 }
 
 void mpris_object::show(const player_view& view, bool signal) {
   view_ = view;
-  if (signal) object_->emitPropertiesChangedSignal(player_interface, {"PlaybackStatus", "Metadata", "CanPlay"});
+  if (signal) bus::emit_properties_changed(*object_, player_interface, {"PlaybackStatus", "Metadata", "CanPlay"});
 }
 
 }  // namespace mpris
