@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The Debian package as a Debian user gets it: built from the release presets
+# with CPack, checked by lintian (no errors), then, as root, installed with
+# apt-get from the file, every program answering --version (the reader under
+# the system's Wine), both user units accepted by systemd-analyze, and purged
+# without leaving a file it installed. Exit status: 0 passed, 1 failed,
+# 77 skipped (not root, no apt-get, or vek-ipc already installed: a user's
+# own install is never touched).
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
+me=test-deb
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+finish() {
+  if [ $failures -ne 0 ]; then
+    echo "$me: $failures failures"
+    exit 1
+  fi
+  echo "$me: $*"
+  [ "$*" = passed ] && exit 0
+  exit 77
+}
+work=$(mktemp -d "${TMPDIR:-/tmp}/vek-deb.XXXXXX")
+installed=0
+cleanup() {
+  # A failure half-way must not leave the package installed.
+  [ $installed -eq 0 ] || apt-get purge -y -q vek-ipc >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+version=$(sed -nE 's/^project\(.* VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
+deb_name=vek-ipc_${version}_$(dpkg --print-architecture).deb
+deb=build/linux-release/$deb_name
+
+echo "==> building the release presets and $deb_name"
+for preset in linux-release win32-release; do
+  { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$work/build" 2>&1 ||
+    { tail -n 20 "$work/build"; fail "building $preset"; finish; }
+done
+rm -f "$deb"
+cpack -G DEB --config build/linux-release/CPackConfig.cmake >"$work/cpack" 2>&1 && [ -f "$deb" ] ||
+  { tail -n 20 "$work/cpack"; fail "cpack did not make $deb"; finish; }
+
+echo "==> lintian"
+lintian "$deb" 2>&1 | grep -v 'running with root privileges' | tee "$work/lintian"
+[ "${PIPESTATUS[0]}" -le 1 ] || fail "lintian could not check $deb"
+if grep -q '^E:' "$work/lintian"; then fail "lintian found errors"; fi
+
+[ "$(id -u)" -eq 0 ] || finish "skipped: installing the package needs root (it was made, lintian found no errors)"
+command -v apt-get >/dev/null || finish "skipped: no apt-get to install the package with"
+if dpkg-query -W -f='${Status}\n' vek-ipc 2>/dev/null | grep -qv '^unknown ok not-installed$'; then
+  finish "skipped: vek-ipc is installed on this machine; it is left alone"
+fi
+
+# The package's folders that are here before it: the only ones it may leave.
+dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -e 's|^\./|/|' -e 's|/$||' | while IFS= read -r path; do
+  [ ! -d "$path" ] || echo "$path"
+done >"$work/dirs-before"
+
+echo "==> apt-get install ./$deb_name"
+installed=1
+(cd build/linux-release && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "./$deb_name") >"$work/apt" 2>&1 ||
+  { tail -n 20 "$work/apt"; fail "apt-get install ./$deb_name"; finish; }
+dpkg -L vek-ipc >"$work/listed"
+expected=$(LC_ALL=C sort <<<"/usr/bin/vek-ipc-decode
+/usr/bin/vek-mpris
+/usr/bin/vek-tune-publish
+/usr/lib/systemd/user/vek-mpris.service
+/usr/lib/systemd/user/vek-tune-publish.service
+/usr/libexec/vek-ipc/vek-mpris-service
+/usr/libexec/vek-ipc/vek-tune-service
+/usr/share/doc/vek-ipc/changelog.gz
+/usr/share/doc/vek-ipc/copyright
+/usr/share/man/man1/vek-ipc-decode.1.gz
+/usr/share/man/man1/vek-mpris.1.gz
+/usr/share/man/man1/vek-tune-publish.1.gz
+/usr/share/vek-ipc/foo_vek_ipc.dll
+/usr/share/vek-ipc/foo_vek_ipc.fb2k-component
+/usr/share/vek-ipc/mpris.env.example
+/usr/share/vek-ipc/sample.playlist
+/usr/share/vek-ipc/tune-publish.env.example
+/usr/share/vek-ipc/vek-ipc-read.exe
+/usr/share/vek-ipc/vek-player.exe")
+files=$(while IFS= read -r path; do [ -d "$path" ] || echo "$path"; done <"$work/listed" | LC_ALL=C sort)
+[ "$files" = "$expected" ] || fail "the package's files: $(diff <(echo "$expected") - <<<"$files")"
+
+for program in vek-ipc-decode vek-tune-publish vek-mpris /usr/libexec/vek-ipc/vek-tune-service \
+  /usr/libexec/vek-ipc/vek-mpris-service /usr/share/vek-ipc/vek-ipc-read.exe; do
+  case "$program" in
+    # In a prefix of its own, without a display; Mono and Gecko are not offered.
+    *.exe) output=$(WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+      wine "$program" --version 2>&1) ;;
+    *) output=$("$program" --version 2>&1) ;;
+  esac
+  status=$?
+  { [ $status -eq 0 ] && grep -q "$version" <<<"$output"; } ||
+    fail "$(basename "$program") --version: status $status, $(tail -n 2 <<<"$output")"
+done
+[ ! -d "$work/wine" ] || WINEPREFIX=$work/wine wineserver -k 2>/dev/null
+
+for service in vek-tune-publish:vek-tune-service vek-mpris:vek-mpris-service; do
+  unit=/usr/lib/systemd/user/${service%%:*}.service
+  exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+  [ "$exec_start" = "/usr/libexec/vek-ipc/${service#*:}" ] || fail "$unit: ExecStart=$exec_start"
+  systemd-analyze verify "$unit" >"$work/verify" 2>&1 || fail "systemd-analyze verify $unit: $(cat "$work/verify")"
+done
+
+echo "==> apt-get purge vek-ipc"
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vek-ipc >"$work/apt" 2>&1 ||
+  { tail -n 20 "$work/apt"; fail "apt-get purge vek-ipc"; }
+installed=0
+while IFS= read -r path; do
+  if [ "$path" = /. ]; then
+    continue
+  elif [ -d "$path" ]; then
+    grep -qxF -- "$path" "$work/dirs-before" || fail "a folder left after the purge: $path"
+  elif [ -e "$path" ] || [ -L "$path" ]; then
+    fail "left after the purge: $path"
+  fi
+done <"$work/listed"
+finish passed
