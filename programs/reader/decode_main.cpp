@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "cli/command_line.h"
-#include "reading/output.h"
+#include "reading/format_options.h"
 
 namespace {
 
@@ -20,12 +20,7 @@ volatile sig_atomic_t interrupted = 0;
 
 extern "C" void on_interrupt(int) { interrupted = 1; }
 
-constexpr char output_help[] =
-    "Output, one line per title:\n"
-    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],...],\"length\":215}\n"
-    "  {\"state\":\"stopped\"}   the title was STOP\n"
-    "  {\"state\":\"none\"}      the title was empty: nothing has played yet\n"
-    "  JSON is pure ASCII; invalid UTF-8 in a tag becomes U+FFFD.\n"
+constexpr char tune_help[] =
     "--tune prints the XEP-0118 <tune/> payload instead; it is not the input\n"
     "  vek-tune-publish reads, which takes the JSON lines.\n";
 
@@ -39,17 +34,14 @@ constexpr char status_help[] =
 
 int main(int argc, char** argv) {
   CLI::App app{"", "vek-ipc-decode"};
-  bool tune = false, text = false;
-  auto* tune_flag = app.add_flag("--tune", tune, "print the XEP-0118 User Tune payload instead of JSON");
-  app.add_flag("--text", text, "print a readable line instead of JSON")->excludes(tune_flag);
+  const reader::format_options formats(app);
   cli::follow_convention(app, "vek-ipc-decode [--tune | --text] < TITLES",
                          "Decodes the player's window titles, one per line on standard input (as\n"
                          "vek-ipc-read.exe sees them), and prints what each one says.",
-                         std::string(output_help) + reader::text_help(false) + status_help);
+                         reader::json_lines_help("Output, one line per title:", false) + tune_help +
+                             reader::text_help(false) + status_help);
   if (const auto status = cli::parse(app, argc, argv)) return *status;
-  const auto format = tune   ? reader::output_format::tune
-                      : text ? reader::output_format::text
-                             : reader::output_format::json;
+  const auto format = formats.format();
 
   // An interrupt ends the reading, not the process: what was read is printed.
   struct sigaction action = {};

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "reading/output.h"
+#include "reading/format_options.h"
 #include "text/utf16.h"
 #include "wire/format.h"
 
@@ -63,17 +63,9 @@ class title_reader {
   std::string buffer_ = std::string(4096, '\0');
 };
 
-constexpr char output_help[] =
-    "Output, one line per state (with --watch, one more at every change):\n"
-    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],[\"artist\",\"Band\"]],\"length\":215}\n"
-    "                        a track is playing (or paused): its tags as [name, value]\n"
-    "                        in the player's order, and its length in whole seconds\n"
-    "                        (0: unknown, as for a stream)\n"
-    "  {\"state\":\"stopped\"}   playback was stopped\n"
-    "  {\"state\":\"none\"}      the player runs but nothing has played yet\n"
-    "  {\"state\":\"absent\"}    the player is not running\n"
-    "  JSON is pure ASCII; invalid UTF-8 in a tag becomes U+FFFD. vek-tune-publish\n"
-    "  reads these lines: vek-ipc-read --watch | vek-tune-publish ...\n"
+constexpr char tune_help[] =
+    "  vek-tune-publish and vek-mpris read these lines:\n"
+    "  vek-ipc-read --watch | vek-tune-publish ...\n"
     "--tune prints the XEP-0118 <tune/> payload instead (the empty <tune/> when\n"
     "  nothing plays). It is NOT the input of vek-tune-publish, which reads the\n"
     "  JSON lines.\n";
@@ -123,18 +115,17 @@ class line_writer {
 
 int main() {
   CLI::App app{"", "vek-ipc-read"};
-  bool watch = false, tune = false, text = false;
+  bool watch = false;
   app.add_flag("--watch", watch, "keep reading until Ctrl+C; print a line at every change");
-  auto* tune_flag = app.add_flag("--tune", tune, "print the XEP-0118 User Tune payload instead of JSON");
-  app.add_flag("--text", text, "print a readable line instead of JSON")->excludes(tune_flag);
+  const reader::format_options formats(app);
   cli::follow_convention(app, "vek-ipc-read [--watch] [--tune | --text]",
                          "Reads what the player publishes (in the title of the hidden window of the\n"
                          "VEK IPC component) and prints it: once, or with --watch at every change.",
-                         std::string(output_help) + reader::text_help(true) + status_help);
+                         reader::json_lines_help(
+                             "Output, one line per state (with --watch, one more at every change):", true) +
+                             tune_help + reader::text_help(true) + status_help);
   if (const auto status = cli::parse_command_line(app)) return *status;
-  const auto format = tune   ? reader::output_format::tune
-                      : text ? reader::output_format::text
-                             : reader::output_format::json;
+  const auto format = formats.format();
   SetConsoleCtrlHandler(on_console_event, TRUE);
   // JSON and the payload are ASCII: the console's code page shows them as they are.
   line_writer output(format == reader::output_format::text);

@@ -1,6 +1,9 @@
 #include "reading/now_playing.h"
 
 #include <array>
+#include <charconv>
+
+#include "text/ascii.h"
 
 namespace reader {
 namespace {
@@ -26,6 +29,21 @@ std::optional<player_state> state_named(std::string_view name) {
     if (state_name == name) return state;
   }
   return std::nullopt;
+}
+
+const std::string* first_tag(const now_playing& state, std::string_view name) {
+  for (const auto& [field, value] : state.fields) {
+    if (text::equals_ignoring_ascii_case(field, name)) return value.empty() ? nullptr : &value;
+  }
+  return nullptr;
+}
+
+std::optional<std::int64_t> known_length(const now_playing& state) {
+  const std::string& text = state.length;
+  std::int64_t seconds;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || seconds < 1) return std::nullopt;
+  return seconds;
 }
 
 }  // namespace reader

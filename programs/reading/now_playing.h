@@ -3,6 +3,7 @@
 // Plain values that own all their text; nothing here can fail.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,5 +33,14 @@ std::string_view state_name(player_state state);
 
 // The state of that exact name (letter case counts), or nothing.
 std::optional<player_state> state_named(std::string_view name);
+
+// How every output reads a tag: the first tag named `name`, in any ASCII
+// letter case, and only when its value is not empty; a later tag of the same
+// name never stands in for it. Nothing otherwise. Points into `state`.
+const std::string* first_tag(const now_playing& state, std::string_view name);
+
+// The length in whole seconds when it is known: from 1 up to the 64-bit
+// range. Nothing for 0 (a stream), a negative length or one beyond.
+std::optional<std::int64_t> known_length(const now_playing& state);
 
 }  // namespace reader

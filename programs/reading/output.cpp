@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "text/ascii.h"
 #include "text/utf8.h"
 
 namespace reader {
@@ -86,13 +85,6 @@ void append_xml_text(std::string& out, std::string_view text, std::size_t budget
   }
 }
 
-const std::string* first_field(const now_playing& state, std::string_view name) {
-  for (const auto& field : state.fields) {
-    if (text::equals_ignoring_ascii_case(field.first, name)) return &field.second;
-  }
-  return nullptr;
-}
-
 // The whole number in `text` when all of it is one within [low, high].
 std::optional<long> whole_number_within(std::string_view text, long low, long high) {
   long number;
@@ -120,20 +112,19 @@ void append_readable(std::string& out, std::string_view text) {
   }
 }
 
-// The first field of the first of `names` whose first field is not empty.
+// The first tag of the first of `names` that has one.
 const std::string* first_set(const now_playing& state, std::initializer_list<std::string_view> names) {
   for (const std::string_view name : names) {
-    const std::string* value = first_field(state, name);
-    if (value && !value->empty()) return value;
+    if (const std::string* value = first_tag(state, name)) return value;
   }
   return nullptr;
 }
 
-// "3:35" or "1:02:05"; empty for 0, a negative length or one beyond 64 bits.
-std::string readable_length(std::string_view length) {
-  std::uint64_t seconds;
-  const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), seconds);
-  if (error != std::errc{} || end != length.data() + length.size() || seconds == 0) return {};
+// "3:35" or "1:02:05"; empty when the length is not known.
+std::string readable_length(const now_playing& state) {
+  const auto known = known_length(state);
+  if (!known) return {};
+  const auto seconds = static_cast<std::uint64_t>(*known);
   std::string text;
   auto two_digits = [&text](std::uint64_t n) {
     text += static_cast<char>('0' + n / 10);
@@ -151,6 +142,19 @@ std::string readable_length(std::string_view length) {
 }
 
 }  // namespace
+
+std::string json_lines_help(std::string_view heading, bool with_absent) {
+  return std::string(heading) +
+         "\n"
+         "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],[\"artist\",\"Band\"]],\"length\":215}\n"
+         "                        a track is playing (or paused): its tags as [name, value]\n"
+         "                        in the player's order, and its length in whole seconds\n"
+         "                        (0: unknown, as for a stream)\n"
+         "  {\"state\":\"stopped\"}   playback was stopped\n"
+         "  {\"state\":\"none\"}      the player runs but nothing has played yet\n" +
+         (with_absent ? "  {\"state\":\"absent\"}    the player is not running\n" : "") +
+         "  JSON is pure ASCII; invalid UTF-8 in a tag becomes U+FFFD.\n";
+}
 
 std::string text_help(bool with_absent) {
   return std::string(
@@ -189,7 +193,7 @@ std::string text_line(const now_playing& state) {
   } else {
     line += "untitled track";
   }
-  if (const std::string length = readable_length(state.length); !length.empty()) line += " (" + length + ")";
+  if (const std::string length = readable_length(state); !length.empty()) line += " (" + length + ")";
   return line;
 }
 
@@ -229,15 +233,14 @@ std::string tune_payload(const now_playing& state, std::size_t text_budget) {
     payload += element;
     payload += '>';
   };
-  auto add_field = [&](std::string_view element, std::string_view field_name) {
-    const std::string* value = first_field(state, field_name);
-    if (value && !value->empty()) add(element, *value);
+  auto add_field = [&](std::string_view element, std::string_view tag) {
+    if (const std::string* value = first_tag(state, tag)) add(element, *value);
   };
   if (state.state == player_state::playing) {
     // The order in which XEP-0118 lists the elements.
     add_field("artist", "artist");
-    if (auto seconds = whole_number_within(state.length, 1, 65535)) add("length", std::to_string(*seconds));
-    if (const std::string* rating = first_field(state, "rating")) {
+    if (auto seconds = known_length(state); seconds && *seconds <= 65535) add("length", std::to_string(*seconds));
+    if (const std::string* rating = first_tag(state, "rating")) {
       if (auto score = whole_number_within(*rating, 1, 10)) add("rating", std::to_string(*score));
     }
     add_field("source", "album");

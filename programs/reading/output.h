@@ -21,6 +21,11 @@ namespace reader {
 
 enum class output_format { json, tune, text };
 
+// The JSON lines as every program's --help describes them, below `heading`
+// (one line, no line break); the "absent" state only `with_absent`, for the
+// programs that can see that the player is not running. ASCII.
+std::string json_lines_help(std::string_view heading, bool with_absent);
+
 // {"state":"playing","fields":[["title","Song"],...],"length":215}, or
 // {"state":"stopped"}, {"state":"none"}, {"state":"absent"}. The length is an
 // integer within the 64-bit range and the nearest double beyond it, which is

@@ -1,13 +1,10 @@
 #include "reading/state_input.h"
 
 #include <fcntl.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <ctime>
 #include <utility>
 #include <variant>
 
@@ -76,22 +73,6 @@ void state_input::hand_on(std::string_view line) {
   const auto parsed = parse_state_line(line);
   if (const auto* bad = std::get_if<malformed_line>(&parsed)) return skip(bad->reason);
   on_state_(std::get<now_playing>(parsed));
-}
-
-int end_signals_descriptor() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
-  return signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-}
-
-std::string clock_time() {
-  const std::time_t now = std::time(nullptr);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", std::localtime(&now));
-  return text;
 }
 
 }  // namespace reader

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "reading/now_playing.h"
+#include "reading/bridge_loop.h"  // TRANSITIONAL
 
 namespace reader {
 
@@ -39,13 +40,5 @@ class state_input {
   bool overlong_ = false;
   unsigned long line_number_ = 0;
 };
-
-// SIGINT and SIGTERM, blocked for the process, as a non-blocking descriptor
-// to wait on beside the input: a bridge ends in order when one is readable.
-// -1, with errno, when it cannot be made.
-int end_signals_descriptor();
-
-// The local time of day, "12:00:01", for the bridges' --verbose lines.
-std::string clock_time();
 
 }  // namespace reader

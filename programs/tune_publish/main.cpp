@@ -5,24 +5,18 @@
 // state; reconnects with backoff when the connection drops. On end of input,
 // SIGINT or SIGTERM it publishes the empty tune, closes the stream and exits 0.
 // The command line, its output and its exit statuses are told by --help.
-#include <poll.h>
 #include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <variant>
 
 #include "cli/command_line.h"
+#include "reading/bridge_loop.h"
 #include "reading/output.h"
-#include "reading/state_input.h"
 #include "tune_publish/publish_pacer.h"
 #include "tune_publish/tune_link.h"
 #include "xmpp_account/account_options.h"
@@ -41,12 +35,10 @@ constexpr char description[] =
     "Publishes what the player plays as the XMPP User Tune (XEP-0118, over PEP) of\n"
     "the account USER@DOMAIN, read from the JSON lines of vek-ipc-read.exe --watch\n"
     "(or vek-ipc-decode) on standard input.";
-constexpr char footer[] =
-    "Input: the reader's JSON lines, one state per line, not its --tune output:\n"
-    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],...],\"length\":215}\n"
-    "  {\"state\":\"stopped\"}  {\"state\":\"none\"}  {\"state\":\"absent\"}\n"
-    "A malformed line is reported on standard error and skipped.\n"
-    "\n"
+const std::string footer = reader::json_lines_help(
+                               "Input: the reader's JSON lines, one state per line (not its --tune output):", true) +
+                           "A malformed line is reported on standard error and skipped.\n"
+                           "\n"
     "It publishes each change as the current item of the account's tune node: the\n"
     "payload vek-ipc-read --tune would print (the empty <tune/> when stopped, when\n"
     "nothing has played or without a player), at most once a second and always\n"
@@ -81,7 +73,12 @@ constexpr steady_clock::duration closing_time = 5s;
 // A connection attempt that reaches no verdict in this time counts as unreachable.
 constexpr steady_clock::duration attempt_time = 30s;
 
-void say(const std::string& text) { std::fprintf(stderr, "%s: %s\n", program, text.c_str()); }
+void say(const std::string& text) { reader::say(program, text); }
+
+std::string no_answer(const tune_publish::tune_link& link) {
+  return "cannot connect to " + link.endpoint() + ": no answer within 30 s";
+}
+constexpr char not_published[] = "not connected: the empty tune was not published";
 
 struct options {
   tune_publish::link_settings link;
@@ -112,7 +109,8 @@ std::variant<options, int> parse_options(int argc, char** argv) {
   return parsed;
 }
 
-// The status for a link that went down before or during a session.
+// The status for a link that went down before or during a session. A
+// publishing run ends with it only where retrying cannot help (see run).
 int failure_status(tune_publish::link_failure failure) {
   switch (failure) {
     case tune_publish::link_failure::credentials:
@@ -137,7 +135,7 @@ int run_check(const options& opts) {
   link.connect();
   using tune_publish::link_state;
   if (!run_until(steady_clock::now() + attempt_time, [&] { return link.state() != link_state::connecting; })) {
-    say("cannot connect to " + link.endpoint() + ": no answer within 30 s");
+    say(no_answer(link));
     return exit_unreachable;
   }
   if (link.state() != link_state::online) {
@@ -172,151 +170,149 @@ int run_check(const options& opts) {
   return status;
 }
 
-int run(const options& opts) {
-  // A server that vanishes mid-write is a lost connection, not the end of the program.
-  signal(SIGPIPE, SIG_IGN);
-  const int signal_fd = reader::end_signals_descriptor();
-  if (signal_fd < 0) {
-    say(std::string("cannot watch for signals: ") + std::strerror(errno));
-    return cli::exit_failure;
+// The publisher in the bridges' loop: the link's states, the pacer and the
+// waits between connection attempts.
+class tune_bridge final : public reader::bridge {
+ public:
+  explicit tune_bridge(const options& opts)
+      : opts_(opts), link_(opts.link, [](const std::string& text) { say(text); }) {}
+
+  void take(const reader::now_playing& state) override {
+    pacer_.offer(reader::tune_payload(state, reader::tune_text_budget));
   }
 
-  const bool verbose = opts.verbose;
-  tune_publish::tune_link link(opts.link, [](const std::string& text) { say(text); });
-  tune_publish::publish_pacer pacer;
-  tune_publish::reconnect_backoff backoff;
-  bool input_open = true, finishing = false, ever_online = false;
-
-  // While connecting: when the attempt is given up; while down: when the next starts.
-  constexpr steady_clock::time_point never = steady_clock::time_point::max();
-  steady_clock::time_point attempt_deadline = never, reconnect_at = never, online_since = never;
-
-  auto on_state = [&](const reader::now_playing& state) {
-    pacer.offer(reader::tune_payload(state, reader::tune_text_budget));
-  };
-  reader::state_input input(STDIN_FILENO, on_state, [](const std::string& text) { say(text); });
-  auto publish = [&](const std::string& payload) {
-    link.publish(payload);
-    if (verbose) say(reader::clock_time() + " published " + payload);
-  };
-  auto start_attempt = [&](steady_clock::time_point now) {
-    if (verbose) say(reader::clock_time() + " connecting to " + link.endpoint() + " as " + opts.link.jid);
-    link.connect();
-    attempt_deadline = now + attempt_time;
-    reconnect_at = never;
-  };
-
-  start_attempt(steady_clock::now());
-  for (;;) {
-    const auto now = steady_clock::now();
-    const tune_publish::link_state state = link.state();
-
-    if (state == tune_publish::link_state::online && attempt_deadline != never) {
-      attempt_deadline = never;
-      ever_online = true;
-      online_since = now;
-      pacer.session_started(now);
-      if (verbose) say(reader::clock_time() + " connected to " + link.endpoint() + " as " + opts.link.jid);
+  std::variant<wait, int> turn(bool ending) override {
+    using tune_publish::link_failure;
+    using tune_publish::link_state;
+    if (!started_) {
+      started_ = true;
+      start_attempt(steady_clock::now());
     }
-    if (state == tune_publish::link_state::connecting && now >= attempt_deadline) {
-      say("cannot connect to " + link.endpoint() + ": no answer within 30 s");
-      if (!ever_online) return exit_unreachable;
-      link.close();
-    }
-    if (state == tune_publish::link_state::down && reconnect_at == never) {
-      // The verdict on the session or attempt that just ended.
-      if (online_since != never) backoff.session_ended(now - online_since);
-      online_since = never;
-      if (link.failure() != tune_publish::link_failure::none) say(link.failure_text());
-      if (link.lost_over_publish()) {
-        pacer.refuse_last_taken();
-        say("the server would not take the last tune: it is not sent again, the next one is");
+    link_.pump();
+    for (;;) {
+      const auto now = steady_clock::now();
+      const link_state state = link_.state();
+
+      if (state == link_state::online && attempt_deadline_ != never) {
+        attempt_deadline_ = never;
+        ever_online_ = true;
+        online_since_ = now;
+        pacer_.session_started(now);
+        if (opts_.verbose) say(reader::clock_time() + " connected to " + link_.endpoint() + " as " + opts_.link.jid);
       }
-      switch (link.failure()) {
-        case tune_publish::link_failure::credentials:
-          return exit_credentials;
-        case tune_publish::link_failure::certificate:
-          return exit_certificate;
-        case tune_publish::link_failure::unreachable:
-          if (!ever_online) return exit_unreachable;
-          break;
-        default:
-          break;
+      if (state == link_state::connecting && now >= attempt_deadline_) {
+        say(no_answer(link_));
+        if (!ever_online_) return exit_unreachable;
+        link_.close();
       }
-      if (finishing) {
-        say("not connected: the empty tune was not published");
-        return cli::exit_success;
+      if (state == link_state::down && reconnect_at_ == never) {
+        // The verdict on the session or attempt that just ended.
+        if (online_since_ != never) backoff_.session_ended(now - online_since_);
+        online_since_ = never;
+        const link_failure failure = link_.failure();
+        if (failure != link_failure::none) say(link_.failure_text());
+        if (link_.lost_over_publish()) {
+          pacer_.refuse_last_taken();
+          say("the server would not take the last tune: it is not sent again, the next one is");
+        }
+        // Retrying cannot mend a refused login or certificate, nor a server
+        // that was never reached; everything else is retried.
+        if (failure == link_failure::credentials || failure == link_failure::certificate ||
+            (failure == link_failure::unreachable && !ever_online_))
+          return failure_status(failure);
+        if (ending) {
+          say(not_published);
+          return cli::exit_success;
+        }
+        const auto delay = backoff_.next();
+        say("reconnecting in " + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(delay).count()) +
+            " s");
+        reconnect_at_ = now + delay;
+        attempt_deadline_ = never;
       }
-      const auto delay = backoff.next();
-      say("reconnecting in " + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(delay).count()) + " s");
-      reconnect_at = now + delay;
-      attempt_deadline = never;
-    }
-    if (state == tune_publish::link_state::down && reconnect_at != never) {
-      if (finishing) {
-        say("not connected: the empty tune was not published");
-        return cli::exit_success;
+      if (state == link_state::down && reconnect_at_ != never) {
+        if (ending) {
+          say(not_published);
+          return cli::exit_success;
+        }
+        if (now >= reconnect_at_) {
+          start_attempt(now);
+          continue;
+        }
       }
-      if (now >= reconnect_at) {
-        start_attempt(now);
-        continue;
-      }
-    }
 
-    if (state == tune_publish::link_state::online) {
-      if (finishing) break;
-      if (auto due = pacer.take_due(now)) publish(*due);
-    }
+      if (state == link_state::online) {
+        if (ending) return finish();
+        if (auto due = pacer_.take_due(now)) publish(*due);
+      }
 
-    // Send what was just published before waiting; a session that ended
-    // meanwhile is dealt with first.
-    link.pump();
-    if (link.state() != state) continue;
+      // Send what was just published before waiting; a session that ended
+      // meanwhile is dealt with first.
+      link_.pump();
+      if (link_.state() != state) continue;
 
-    // Wait for input, a signal, the connection or the next deadline, all at once.
-    const auto library = link.wait_for();
-    auto until = std::min(now + library.longest, reconnect_at);
-    if (state == tune_publish::link_state::connecting) until = std::min(until, attempt_deadline);
-    if (auto due = pacer.next_due(); due && state == tune_publish::link_state::online) until = std::min(until, *due);
-    // Rounded up: waking before a deadline would only spin until it.
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-        std::max(until - steady_clock::now(), steady_clock::duration::zero()));
-    pollfd watched[3] = {
-        {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, {library.fd, library.events, 0}};
-    if (poll(watched, 3, static_cast<int>(wait.count())) < 0 && errno != EINTR) {
-      say(std::string("cannot wait for input: ") + std::strerror(errno));
-      return cli::exit_failure;
+      // The connection and the next deadline, waited on with the input.
+      const auto library = link_.wait_for();
+      wait next;
+      next.descriptors[0] = {library.fd, library.events, 0};
+      next.until = std::min(now + library.longest, reconnect_at_);
+      if (state == link_state::connecting) next.until = std::min(next.until, attempt_deadline_);
+      if (auto due = pacer_.next_due(); due && state == link_state::online) next.until = std::min(next.until, *due);
+      return next;
     }
-    link.pump();
-    signalfd_siginfo received;
-    if (read(signal_fd, &received, sizeof received) == sizeof received) finishing = true;
-    if (input_open && (watched[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-      input_open = input.read(true);
-      if (!input_open) finishing = true;
-    }
+  }
+
+ private:
+  static constexpr steady_clock::time_point never = steady_clock::time_point::max();
+
+  void publish(const std::string& payload) {
+    link_.publish(payload);
+    if (opts_.verbose) say(reader::clock_time() + " published " + payload);
+  }
+
+  void start_attempt(steady_clock::time_point now) {
+    if (opts_.verbose) say(reader::clock_time() + " connecting to " + link_.endpoint() + " as " + opts_.link.jid);
+    link_.connect();
+    attempt_deadline_ = now + attempt_time;
+    reconnect_at_ = never;
   }
 
   // The end: the empty tune, answered, then the stream closed.
-  if (auto last = pacer.take_final(reader::tune_payload(reader::now_playing{}, reader::tune_text_budget)))
-    publish(*last);
-  const auto deadline = steady_clock::now() + closing_time;
-  while (link.state() == tune_publish::link_state::online && link.unanswered() > 0 && steady_clock::now() < deadline)
-    link.run_once(50ms);
-  link.close();
-  while (link.state() != tune_publish::link_state::down && steady_clock::now() < deadline) link.run_once(50ms);
-  return 0;
+  int finish() {
+    if (auto last = pacer_.take_final(reader::tune_payload(reader::now_playing{}, reader::tune_text_budget)))
+      publish(*last);
+    const auto deadline = steady_clock::now() + closing_time;
+    while (link_.state() == tune_publish::link_state::online && link_.unanswered() > 0 &&
+           steady_clock::now() < deadline)
+      link_.run_once(50ms);
+    link_.close();
+    while (link_.state() != tune_publish::link_state::down && steady_clock::now() < deadline) link_.run_once(50ms);
+    return cli::exit_success;
+  }
+
+  const options& opts_;
+  tune_publish::tune_link link_;
+  tune_publish::publish_pacer pacer_;
+  tune_publish::reconnect_backoff backoff_;
+  bool started_ = false, ever_online_ = false;
+  // While connecting: when the attempt is given up; while down: when the next starts.
+  steady_clock::time_point attempt_deadline_ = never, reconnect_at_ = never, online_since_ = never;
+};
+
+int run(const options& opts) {
+  // A server that vanishes mid-write is a lost connection, not the end of the program.
+  signal(SIGPIPE, SIG_IGN);
+  tune_bridge bridge(opts);
+  return reader::run_bridge(program, bridge, reader::input_pace::drain);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
+  return reader::run_reporting_failure(program, [&] {
     auto parsed = parse_options(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     const auto& opts = std::get<options>(parsed);
     return opts.check ? run_check(opts) : run(opts);
-  } catch (const std::exception& error) {
-    say(std::string("failed: ") + error.what());
-    return cli::exit_failure;
-  }
+  });
 }
