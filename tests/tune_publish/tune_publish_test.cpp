@@ -1,74 +1,20 @@
-// The publisher's pure parts: the reader's lines read back into the same tune
-// payload the reader prints, the pacing of publishes over a fake clock, and
-// the --server forms the publisher and the test contact share.
+// The publisher's pure parts: the pacing of publishes over a fake clock, the
+// waits between connections, and the items' size.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "reading/output.h"
-#include "reading/state_line.h"
 #include "tune_publish/publish_pacer.h"
-#include "xmpp_account/account_options.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using reader::malformed_line;
 using reader::now_playing;
-using reader::parse_state_line;
 using reader::player_state;
 using tune_publish::publish_pacer;
 using tune_publish::steady_clock;
-
-// What the publisher makes of the reader's line for `state`.
-std::string payload_through_line(const now_playing& state, const std::string& line_end = "") {
-  const auto parsed = parse_state_line(reader::json_line(state) + line_end);
-  if (const auto* bad = std::get_if<malformed_line>(&parsed)) return "malformed: " + bad->reason;
-  return reader::tune_payload(std::get<now_playing>(parsed));
-}
-
-TEST(tune_publish, the_readers_lines_give_the_payload_the_reader_prints) {
-  const std::vector<now_playing> states = {
-      {player_state::playing,
-       {{"TITLE", "Army <of> Me & \"you\""},
-        {"Artist", "Bj\xC3\xB6rk"},
-        {"album", "Post"},
-        {"tracknumber", "1"},
-        {"rating", "4"},
-        {"uri", "file:///m\xFF\xFEsic"},
-        {"title", "second title"}},
-       "234"},
-      {player_state::playing, {{"title", "line\nbreak\ttab\x01"}, {"artist", ""}, {"rating", "11"}}, "65536"},
-      {player_state::playing, {{"title", "huge"}}, "1" + std::string(30, '0')},  // printed as a double
-      {player_state::playing, {{"title", "negative"}}, "-5"},
-      {player_state::playing, {}, "0"},
-      {player_state::stopped, {}, ""},
-      {player_state::none, {}, ""},
-      {player_state::absent, {}, ""},
-  };
-  for (const auto& state : states) {
-    const std::string expected = reader::tune_payload(state);
-    EXPECT_EQ(payload_through_line(state), expected) << reader::json_line(state);
-    EXPECT_EQ(payload_through_line(state, "\r"), expected) << "with a Windows line end";
-  }
-  // The first state really carries elements, so the comparison above is not
-  // only between empty tunes.
-  EXPECT_NE(payload_through_line(states[0]).find("<source>Post</source>"), std::string::npos);
-}
-
-TEST(tune_publish, lines_not_in_the_readers_form_are_malformed) {
-  for (const char* line : {"", "not json", "[1,2]", "{\"fields\":[]}", "{\"state\":7}", "{\"state\":\"paused\"}",
-                           "{\"state\":\"playing\",\"length\":1}", "{\"state\":\"playing\",\"fields\":{},\"length\":1}",
-                           "{\"state\":\"playing\",\"fields\":[[\"a\"]],\"length\":1}",
-                           "{\"state\":\"playing\",\"fields\":[[\"a\",2]],\"length\":1}",
-                           "{\"state\":\"playing\",\"fields\":[],\"length\":\"215\"}", "{\"state\":\"stopped\"} x",
-                           "{\"state\":\"playing\",\"fields\":[[\"title\",\"\xFF\"]],\"length\":1}"}) {
-    EXPECT_TRUE(std::holds_alternative<malformed_line>(parse_state_line(line))) << line;
-  }
-  // What the reader might add later is no reason to refuse a line.
-  EXPECT_FALSE(std::holds_alternative<malformed_line>(parse_state_line("{\"state\":\"stopped\",\"since\":3}")));
-}
 
 TEST(tune_publish, publishes_changes_at_most_once_a_second_ending_on_the_latest) {
   publish_pacer pacer;
@@ -150,25 +96,6 @@ TEST(tune_publish, reconnection_waits_grow_to_at_most_a_minute_and_start_over_on
   EXPECT_LE(waits.back(), 1min);
   backoff.session_ended(1min);
   EXPECT_EQ(backoff.next(), first) << "a session of a minute starts the waits over";
-}
-
-TEST(tune_publish, the_server_option_takes_names_ipv4_and_bracketed_ipv6_with_or_without_a_port) {
-  auto parsed = [](std::string_view text) {
-    auto result = xmpp_account::parse_server(text);
-    if (const auto* problem = std::get_if<std::string>(&result)) return *problem;
-    const auto& server = std::get<xmpp_account::server_address>(result);
-    return server.host + " " + std::to_string(server.port);
-  };
-  EXPECT_EQ(parsed("xmpp.example"), "xmpp.example 0");
-  EXPECT_EQ(parsed("127.0.0.1:5223"), "127.0.0.1 5223");
-  EXPECT_EQ(parsed("[::1]:5222"), "::1 5222");
-  EXPECT_EQ(parsed("[fe80::1%eth0]"), "fe80::1%eth0 0");
-  EXPECT_EQ(parsed("::1"), "::1 0") << "two colons without brackets: an address, no port";
-  EXPECT_EQ(parsed("h:65535"), "h 65535");
-  // Each refusal names the option; the command-line test sees the words.
-  for (const char* bad : {"h:", "h:0", "h:65536", "h:5x", "h:000001", "[::1]:", "[::1", "[::1]x", ":5222", "[]"}) {
-    EXPECT_TRUE(parsed(bad).starts_with("--server: ")) << bad << " gave " << parsed(bad);
-  }
 }
 
 // The publisher's items: each element's text cut on a character boundary and
