@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,9 @@ constexpr char footer[] =
     "It owns the bus name org.mpris.MediaPlayer2.SUFFIX while the player runs (any\n"
     "state but absent): it releases the name while the player is absent and takes\n"
     "it again when the player comes back; before the first line it owns nothing.\n"
+    "Each change is signalled once (PropertiesChanged); a line that changes nothing\n"
+    "sends nothing. One second after taking the name it signals the state once\n"
+    "more, for clients that subscribe only when they see the name appear.\n"
     "The object /org/mpris/MediaPlayer2 shows:\n"
     "  PlaybackStatus  \"Playing\" while a track plays, else \"Stopped\"\n"
     "  CanPlay         true while a track plays, else false (playerctl passes over\n"
@@ -58,7 +62,9 @@ constexpr char footer[] =
     "                  artist\"), xesam:genre, xesam:composer, xesam:comment;\n"
     "                  xesam:trackNumber and xesam:discNumber from tracknumber and\n"
     "                  discnumber (\"3\" or \"3/12\"). Empty tags are left out;\n"
-    "                  invalid UTF-8 becomes U+FFFD. Else Metadata is empty.\n"
+    "                  invalid UTF-8 becomes U+FFFD. Else Metadata holds only\n"
+    "                  mpris:trackid /org/mpris/MediaPlayer2/TrackList/NoTrack\n"
+    "                  (no track).\n"
     "It controls nothing: CanControl, CanPause, CanSeek, CanGoNext and\n"
     "CanGoPrevious are false; Play, Pause, Stop, Next, Seek and the other methods do\n"
     "nothing; setting Rate or Volume is refused with the D-Bus error\n"
@@ -149,7 +155,7 @@ int run(const options& opts) {
     // Taken before the change is signalled and released after it, so that
     // whoever watches the name sees every change.
     if (changes.presence && view.present) set_owned(true);
-    object.show(view, changes.properties);
+    object.show(view, changes);
     if (changes.presence && !view.present) set_owned(false);
     if (opts.verbose && (changes.presence || changes.properties)) {
       std::string line_text = reader::clock_time() + " " + reader::text_line(state);
@@ -168,7 +174,10 @@ int run(const options& opts) {
       const auto bus = mpris::bus::next_wait(*connection);
       pollfd watched[4] = {
           {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, bus.descriptors[0], bus.descriptors[1]};
-      if (poll(watched, 4, bus.timeout_ms) < 0 && errno != EINTR) {
+      // The object's repeat of the state after taking the name is due then.
+      const int timeout_ms =
+          mpris::poll_timeout_ms(bus.timeout_ms, object.next_due(), std::chrono::steady_clock::now());
+      if (poll(watched, 4, timeout_ms) < 0 && errno != EINTR) {
         say(std::string("cannot wait for input: ") + std::strerror(errno));
         return cli::exit_failure;
       }
@@ -178,6 +187,7 @@ int run(const options& opts) {
         input_open = input.read(false);
         if (!input_open) finishing = true;
       }
+      object.run_due(std::chrono::steady_clock::now());
     }
     if (owned) set_owned(false);
   } catch (const runtime_failure& failure) {

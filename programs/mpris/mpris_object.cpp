@@ -76,9 +76,24 @@ mpris_object::mpris_object(sdbus::IConnection& connection, std::string identity)
   bus::add_interfaces(*object_, {std::move(root), std::move(player)});
 }
 
-void mpris_object::show(const player_view& view, bool signal) {
+void mpris_object::show(const player_view& view, const bridge::changes& changes) {
   view_ = view;
-  if (signal) bus::emit_properties_changed(*object_, player_interface, {"PlaybackStatus", "Metadata", "CanPlay"});
+  if (changes.presence) {
+    if (view_.present) {
+      repeat_.name_taken(late_repeat::clock::now());
+    } else {
+      repeat_.name_released();
+    }
+  }
+  if (changes.properties) signal_properties();
+}
+
+void mpris_object::run_due(late_repeat::clock::time_point now) {
+  if (repeat_.take_due(now)) signal_properties();
+}
+
+void mpris_object::signal_properties() {
+  bus::emit_properties_changed(*object_, player_interface, {"PlaybackStatus", "Metadata", "CanPlay"});
 }
 
 }  // namespace mpris

@@ -1,5 +1,6 @@
 #include "mpris/player_view.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <optional>
@@ -51,6 +52,8 @@ std::string dbus_text(std::string_view bytes) {
   return text;
 }
 
+metadata_map no_track_metadata() { return {{"mpris:trackid", object_path{std::string(no_track_path)}}}; }
+
 metadata_map track_metadata(const reader::now_playing& state, const object_path& track_id) {
   metadata_map metadata;
   metadata["mpris:trackid"] = track_id;
@@ -96,6 +99,20 @@ bridge::changes bridge::apply(const reader::now_playing& state) {
   made.properties = next.playing != view_.playing || next.metadata != view_.metadata;
   view_ = std::move(next);
   return made;
+}
+
+bool late_repeat::take_due(clock::time_point now) {
+  if (now < due_) return false;
+  due_ = clock::time_point::max();
+  return true;
+}
+
+int poll_timeout_ms(int other_ms, late_repeat::clock::time_point due, late_repeat::clock::time_point now) {
+  if (due == late_repeat::clock::time_point::max()) return other_ms;
+  if (due <= now) return 0;
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+  const int due_ms = wait > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(wait);
+  return other_ms < 0 ? due_ms : std::min(other_ms, due_ms);
 }
 
 bool is_name_element(std::string_view text) {

@@ -1,9 +1,10 @@
 // What the MPRIS bridge shows of a reader state, with no D-Bus in it: the
 // properties that change with the player (PlaybackStatus, Metadata, CanPlay),
-// whether the bus name should be owned, and the track ids. The D-Bus adaptor
-// only copies these values out.
+// whether the bus name should be owned, the track ids, and when the state is
+// signalled once more. The D-Bus adaptor only copies these values out.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -24,10 +25,19 @@ struct object_path {
 using metadata_value = std::variant<std::string, std::vector<std::string>, std::int32_t, std::int64_t, object_path>;
 using metadata_map = std::map<std::string, metadata_value>;
 
+// The track id of "no track". Some clients ignore an empty Metadata (as a
+// reply that says nothing) and keep showing the last track; this one they
+// read as "nothing plays".
+inline constexpr std::string_view no_track_path = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
+
+// Metadata while no track plays: mpris:trackid no_track_path alone.
+metadata_map no_track_metadata();
+
 struct player_view {
-  bool present = false;   // the player runs: the bus name is owned
-  bool playing = false;   // PlaybackStatus "Playing" and CanPlay true; else "Stopped" and false
-  metadata_map metadata;  // empty unless playing
+  bool present = false;  // the player runs: the bus name is owned
+  bool playing = false;  // PlaybackStatus "Playing" and CanPlay true; else "Stopped" and false
+  // The track's while playing, else no_track_metadata().
+  metadata_map metadata = no_track_metadata();
   bool operator==(const player_view&) const = default;
 };
 
@@ -57,6 +67,32 @@ class bridge {
   std::string track_length_;
   unsigned long tracks_ = 0;
 };
+
+// When the state is signalled once more: `delay` after the name is taken.
+// Some clients subscribe to a player's signals only when they see its name
+// appear, and read nothing until the next signal; the signal sent with the
+// name comes before their subscription, the repeat after it.
+class late_repeat {
+ public:
+  using clock = std::chrono::steady_clock;
+  // Long enough for a client on a busy machine to have subscribed.
+  static constexpr std::chrono::milliseconds delay{1000};
+
+  void name_taken(clock::time_point now) { due_ = now + delay; }
+  void name_released() { due_ = clock::time_point::max(); }
+  // When take_due is next true; time_point::max() for never.
+  clock::time_point next_due() const { return due_; }
+  // True once, at the first call at or after next_due().
+  bool take_due(clock::time_point now);
+
+ private:
+  clock::time_point due_ = clock::time_point::max();
+};
+
+// How long poll(2) may wait, in milliseconds, for `other_ms` (-1: no limit)
+// and `due` (time_point::max(): none) both: the sooner, rounded up so that
+// the wait never ends before `due` (which would only wake up to wait again).
+int poll_timeout_ms(int other_ms, late_repeat::clock::time_point due, late_repeat::clock::time_point now);
 
 // True when `text` can follow "org.mpris.MediaPlayer2." as one element of a
 // bus name: ASCII letters, digits, '_' and '-', not starting with a digit,

@@ -74,17 +74,24 @@ track1='{"state":"playing","fields":[["Title","Army of Me"],["artist","Bj\u00f6r
 # Emoji, right-to-left text, a length of 0 (a stream): no mpris:length.
 track2='{"state":"playing","fields":[["title","\u05e9\u05d9\u05e8 \ud83c\udfb5 \u0623\u063a\u0646\u064a\u0629"],["artist","\u05dc\u05d4\u05e7\u05d4"],["composer","\u041a\u0438\u043d\u043e"],["tracknumber","7"],["discnumber","1/2"]],"length":0}'
 
+# Metadata while no track plays: the track id that says so, alone.
+no_track='{"type":"a{sv}","data":{"mpris:trackid":{"type":"o","data":"/org/mpris/MediaPlayer2/TrackList/NoTrack"}}}'
+
 sleep 0.3
 not_owned "$name" || fail "the name is owned before the first line"
 
 send '{"state":"none"}'
 wait_until owned "$name" || fail "the name is not taken when the player runs"
 wait_until status_is Stopped || fail "nothing played yet is not Stopped"
-expect_property "$name" $player Metadata '{"type":"a{sv}","data":{}}'
+expect_property "$name" $player Metadata "$no_track"
 expect_property "$name" $player CanPlay '{"type":"b","data":false}'
 expect_property "$name" org.mpris.MediaPlayer2 Identity '{"type":"s","data":"VEK IPC"}'
 expect_property "$name" org.mpris.MediaPlayer2 SupportedUriSchemes '{"type":"as","data":[]}'
 expect_property "$name" org.mpris.MediaPlayer2 HasTrackList '{"type":"b","data":false}'
+# The state signalled once more a second after taking the name (the only
+# PropertiesChanged so far: "none" at the start changes nothing).
+signalled_at_least() { [ "$(grep -c 'member=PropertiesChanged' "$work/monitor")" -ge "$1" ]; }
+wait_until signalled_at_least 1 || fail "the state was not signalled again after taking the name"
 
 # The first track's Metadata, exactly typed, with its track id's number:
 # the first tag of a name counts (the second artist, title and genre do not),
@@ -132,7 +139,7 @@ grep -qx 'vek-mpris: line 4: malformed input (not JSON); skipped' "$work/stderr"
 
 send '{"state":"stopped"}'
 wait_until status_is Stopped || fail "stopped is not Stopped"
-expect_property "$name" $player Metadata '{"type":"a{sv}","data":{}}'
+expect_property "$name" $player Metadata "$no_track"
 expect_property "$name" $player CanPlay '{"type":"b","data":false}'
 
 send '{"state":"absent"}'
@@ -140,6 +147,8 @@ wait_until not_owned "$name" || fail "the name is kept while the player is absen
 send "$track1"
 wait_until title_is "Army of Me" || fail "the name is not taken again when the player comes back"
 expect_track1_metadata 3
+# Again after taking it again: 1 + 4 changes + 1.
+wait_until signalled_at_least 6 || fail "the state was not signalled again after taking the name again"
 
 # End of input: the name is released, status 0.
 exec 7>&-
@@ -149,8 +158,9 @@ status=$?
 not_owned "$name" || fail "the name is kept after the end of input"
 
 # Signals: one PropertiesChanged per change (none for the repeated line, the
-# malformed one, "none" at the start or "absent" after "stopped"), each with all three properties; the
-# name taken, released, taken and released.
+# malformed one, "none" at the start or "absent" after "stopped"), and one
+# more a second after each of the two times the name was taken: 4 + 2, each
+# with all three properties; the name taken, released, taken and released.
 sleep 0.3
 python3 - "$work/monitor" <<'PY' || fail "the signals seen on the bus are not the expected ones"
 import re, sys
@@ -158,7 +168,7 @@ text = open(sys.argv[1], encoding="utf-8").read()
 signals = re.split(r"\n(?=signal )", text)
 changed = [s for s in signals if "member=PropertiesChanged" in s]
 owners = [re.findall(r'string "([^"]*)"', s)[1:] for s in signals if "member=NameOwnerChanged" in s]
-ok = len(changed) == 4 and all(all(f'string "{p}"' in s for p in ("PlaybackStatus", "Metadata", "CanPlay")) for s in changed)
+ok = len(changed) == 6 and all(all(f'string "{p}"' in s for p in ("PlaybackStatus", "Metadata", "CanPlay")) for s in changed)
 ok = ok and [bool(old) for old, new in owners] == [False, True, False, True]
 ok = ok and [bool(new) for old, new in owners] == [True, False, True, False]
 if not ok:
