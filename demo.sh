@@ -62,9 +62,11 @@ if [ -n "$playlist" ]; then
 fi
 cd "$(dirname "$0")"
 playlist=${playlist:-programs/player/sample.playlist}
+# Every program it starts ends with it, however it ends.
+source tests/lib/scenario.sh
 
 source scripts/deps.sh
-vek_ensure_deps demo || { echo "dependency installation failed"; exit 1; }
+vek_ensure_deps demo || die "dependency installation failed"
 
 build() {  # preset, description, targets...
   local preset=$1 log=build/$1.demo-build.log
@@ -72,8 +74,7 @@ build() {  # preset, description, targets...
   mkdir -p build
   if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target "${@:3}"; } >"$log" 2>&1; then
     tail -n 30 "$log"
-    echo "==> the $preset build failed (full log: $log)"
-    exit 1
+    die "the $preset build failed (full log: $log)"
   fi
 }
 build win32-release "the component and its programs for 32-bit Windows" \
@@ -90,80 +91,83 @@ run=cmake/wine-run
 # alice publishes, bob is the contact.
 echo "==> starting a private Prosody on 127.0.0.1"
 source tests/xmpp/prosody.sh
-xmpp_setup && xmpp_add_account alice alice-demo && xmpp_add_account bob bob-demo && xmpp_start
+{ xmpp_setup && xmpp_add_account alice alice-demo && xmpp_add_account bob bob-demo && xmpp_start; } ||
+  die "the private Prosody did not start"
 (umask 077 && echo alice-demo >"$xmpp_dir/alice.pass" && echo bob-demo >"$xmpp_dir/bob.pass")
 native=build/linux-release/bin
 xmpp_args=(--server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca")
+# What the demo shows also goes to files here, where it sees each part ready
+# and the last state arrive.
+seen=$xmpp_dir/seen
+mkdir "$seen"
 
 readers=()
-start_reader() {  # prefix (none: plain output), arguments...
-  local prefix=$1
+start_reader() {  # name, arguments...: its lines go to standard output, and to seen/NAME
+  local name=$1
   shift
-  if [ -n "$prefix" ]; then
-    ( exec "$run" "$bin/vek-ipc-read.exe" --watch "$@" ) > >(sed -u "s/^/$prefix /") 2>&1 &
-  else
-    ( exec "$run" "$bin/vek-ipc-read.exe" --watch "$@" ) &
-  fi
-  readers+=($!)
+  start_process "$name" "$run" "$bin/vek-ipc-read.exe" --watch "$@" > >(tee "$seen/$name")
+  readers+=("$name")
 }
-stop_readers() {
-  for pid in "${readers[@]}"; do kill -INT "$pid" 2>/dev/null || true; done
-  wait "${readers[@]}" 2>/dev/null || true
+last_line_is() { [ "$(tail -n 1 "$1" 2>/dev/null | tr -d '\r')" = "$2" ]; }  # Windows programs end lines with CR LF
+readers_show() {  # the last line of every reader
+  local name
+  for name in "${readers[@]}"; do last_line_is "$seen/$name" "$1" || return; done
 }
-trap 'stop_readers; xmpp_cleanup' EXIT
 
-"${xmpp_tied[@]}" "$native/vek-tune-watch" --jid bob@localhost --password-file "$xmpp_dir/bob.pass" \
-  "${xmpp_args[@]}" --from alice@localhost > >(sed -u "s/^/[contact sees] /") 2>/dev/null &
-xmpp_track_pid $!
+start_process contact "$native/vek-tune-watch" --jid bob@localhost --password-file "$xmpp_dir/bob.pass" \
+  "${xmpp_args[@]}" --from alice@localhost > >(tee "$seen/contact" | sed -u "s/^/[contact sees] /") \
+  2>"$seen/contact.err"
 # A reader's lines go to the publisher, which says what it publishes and
 # when; it ends by itself, publishing the empty tune, when the reader ends.
 mkfifo "$xmpp_dir/states"
-"$native/vek-tune-publish" --jid alice@localhost --password-file "$xmpp_dir/alice.pass" \
-  "${xmpp_args[@]}" --verbose <"$xmpp_dir/states" 2> >(sed -u "s/^vek-tune-publish: /[xmpp] /") &
-publisher=$!
-start_reader "" >"$xmpp_dir/states"
+start_process --input "$xmpp_dir/states" publisher "$native/vek-tune-publish" --jid alice@localhost \
+  --password-file "$xmpp_dir/alice.pass" "${xmpp_args[@]}" --verbose \
+  2> >(tee "$seen/publisher" | sed -u "s/^vek-tune-publish: /[xmpp] /")
+start_reader to-xmpp >"$xmpp_dir/states"
 
 # A private session bus, where vek-mpris owns its name while the player runs
 # and playerctl follows what it shows, as a desktop panel would.
 echo "==> starting a private session bus"
-"${xmpp_tied[@]}" dbus-daemon --session --nofork --address="unix:path=$xmpp_dir/bus" --print-address=3 \
-  3>"$xmpp_dir/bus-address" 2>/dev/null &
-xmpp_track_pid $!
-wait_until 10 test -s "$xmpp_dir/bus-address" || { echo "==> dbus-daemon did not start"; exit 1; }
+start_process bus dbus-daemon --session --nofork --address="unix:path=$xmpp_dir/bus" --print-address=3 \
+  3>"$xmpp_dir/bus-address" 2>/dev/null
+wait_until 10 test -s "$xmpp_dir/bus-address" || die "dbus-daemon did not start"
 DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$xmpp_dir/bus-address")
 export DBUS_SESSION_BUS_ADDRESS
-"${xmpp_tied[@]}" playerctl -p vek_ipc --follow metadata --format '{{artist}} - {{title}}' \
-  > >(sed -u -e 's/^$/(nothing playing)/' -e 's/^/[desktop sees] /') 2>/dev/null &
-xmpp_track_pid $!
+start_process desktop playerctl -p vek_ipc --follow metadata --format '{{artist}} - {{title}}' \
+  > >(tee "$seen/desktop" | sed -u -e 's/^$/(nothing playing)/' -e 's/^/[desktop sees] /') 2>/dev/null
 mkfifo "$xmpp_dir/mpris-states"
-"$native/vek-mpris" --verbose <"$xmpp_dir/mpris-states" 2> >(sed -u "s/^vek-mpris: /[mpris] /") &
-bridge=$!
-start_reader "" >"$xmpp_dir/mpris-states"
+start_process --input "$xmpp_dir/mpris-states" bridge "$native/vek-mpris" --verbose \
+  2> >(sed -u "s/^vek-mpris: /[mpris] /")
+start_reader to-mpris >"$xmpp_dir/mpris-states"
 
 echo "==> readers watching the IPC window; player starting on $playlist"
-start_reader "[json]"
-sleep 2
+start_reader json > >(sed -u "s/^/[json] /") 2>&1
+# The player starts once every reader watches (Wine's start is slow on a
+# busy machine), the contact is logged in and the publisher connected.
+wait_until 60 readers_show '{"state":"absent"}' || die "the readers did not start"
+wait_until 30 grep -qx ready "$seen/contact.err" || die "the contact did not log in" "$seen/contact.err"
+wait_until 30 grep -q ' connected to ' "$seen/publisher" || die "vek-tune-publish did not connect" "$seen/publisher"
 
 status=0
 "$run" "$bin/vek-player.exe" "$playlist" 2>&1 | sed -u 's/^/[player] /' || status=${PIPESTATUS[0]}
 [ "$status" -eq 0 ] || echo "==> vek-player ended with status $status"
-sleep 2  # let the readers see the window go, and the last tune arrive
-stop_readers
-# The status of "! wait" would be that of the negation: it is kept first.
+wait_until 30 readers_show '{"state":"absent"}' || echo "==> a reader did not see the player's window go"
+# Ctrl+C, as Wine passes SIGINT on: each reader ends with status 0.
+for name in "${readers[@]}"; do stop_process "$name" INT || true; done
 publisher_status=0
-wait "$publisher" || publisher_status=$?
+wait_process publisher 30 || publisher_status=$?
 if [ "$publisher_status" -ne 0 ]; then
   echo "==> vek-tune-publish ended with status $publisher_status"
   [ "$status" -ne 0 ] || status=1
+elif ! wait_until 15 last_line_is "$seen/contact" '{}'; then
+  echo "==> the contact did not get the empty tune that ends the session"
+  [ "$status" -ne 0 ] || status=1
 fi
 bridge_status=0
-wait "$bridge" || bridge_status=$?
+wait_process bridge 30 || bridge_status=$?
 if [ "$bridge_status" -ne 0 ]; then
   echo "==> vek-mpris ended with status $bridge_status"
   [ "$status" -ne 0 ] || status=1
 fi
-sleep 0.5
-xmpp_cleanup
-trap - EXIT
 [ "$status" -eq 0 ] || exit "$status"
 echo "==> done; the installable component package is $PWD/build/win32-release/foo_vek_ipc.fb2k-component"

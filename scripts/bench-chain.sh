@@ -1,33 +1,41 @@
 #!/usr/bin/env bash
 # Measures how soon a tune change reaches an XMPP contact, and how often the
-# publisher wakes while nothing changes. A benchmark, not a test: run it by
-# hand on a quiet machine; ctest and test.sh never do.
-#
-#   scripts/bench-chain.sh [--changes N] [--publisher PATH] [--no-wine]
-#
-# A private Prosody on 127.0.0.1 (tests/xmpp/prosody.sh), vek-tune-publish
-# (linux-release) as alice and vek-tune-watch --timestamps as bob, the contact.
-# Each change is spaced 1.2 s apart, above the publisher's one-second pacing,
-# so no figure includes pacing. Reported: median, p90, min and max.
-#
-# - reader line -> contact: from just before a JSON line is written into the
-#   publisher's input pipe to the contact printing the tune. Includes the
-#   publisher's reaction, TLS, Prosody's PEP notification, the contact's
-#   parsing; not the reader.
-# - idle wake-ups: the publisher's context switches (voluntary and not, from
-#   /proc) over 10 s while connected and fed nothing, divided by 10.
-# - title write -> contact (Wine): the whole chain. vek-player.exe --verbose
-#   plays a generated playlist through foo_vek_ipc.dll; vek-ipc-read.exe
-#   --watch (polling every 25 ms) feeds the publisher. The start is the time
-#   this script reads the player's "[event] ... dynamic_info title=..." line,
-#   which the player prints just before the component handles the event and
-#   writes the title: it also includes that line's way through Wine's console
-#   output and a pipe (well under a millisecond on an idle machine).
-#
-# --publisher PATH measures another build of the publisher (for a before and
-# after); --no-wine skips the Wine chain and its build.
+# publisher wakes while nothing changes: what it measures and how is its
+# --help, in usage() below.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+usage() {
+  cat <<'EOF'
+Measures how soon a tune change reaches an XMPP contact, and how often the
+publisher wakes while nothing changes. A benchmark, not a test: run it by
+hand on a quiet machine; ctest and test.sh never do.
+
+  scripts/bench-chain.sh [--changes N] [--publisher PATH] [--no-wine]
+
+A private Prosody on 127.0.0.1 (tests/xmpp/prosody.sh), vek-tune-publish
+(linux-release) as alice and vek-tune-watch --timestamps as bob, the contact.
+Each change is spaced 1.2 s apart, above the publisher's one-second pacing,
+so no figure includes pacing. Reported: median, p90, min and max.
+
+- reader line -> contact: from just before a JSON line is written into the
+  publisher's input pipe to the contact printing the tune. Includes the
+  publisher's reaction, TLS, Prosody's PEP notification, the contact's
+  parsing; not the reader.
+- idle wake-ups: the publisher's context switches (voluntary and not, from
+  /proc) over 10 s while connected and fed nothing, divided by 10.
+- title write -> contact (Wine): the whole chain. vek-player.exe --verbose
+  plays a generated playlist through foo_vek_ipc.dll; vek-ipc-read.exe
+  --watch (polling every 25 ms) feeds the publisher. The start is the time
+  this script reads the player's "[event] ... dynamic_info title=..." line,
+  which the player prints just before the component handles the event and
+  writes the title: it also includes that line's way through Wine's console
+  output and a pipe (well under a millisecond on an idle machine).
+
+--publisher PATH measures another build of the publisher (for a before and
+after); --no-wine skips the Wine chain and its build.
+EOF
+}
 
 changes=100 publisher="" wine=1
 while [ $# -gt 0 ]; do
@@ -35,7 +43,7 @@ while [ $# -gt 0 ]; do
     --changes) changes=$2; shift 2 ;;
     --publisher) publisher=$2; shift 2 ;;
     --no-wine) wine=0; shift ;;
-    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) usage; exit 0 ;;
     *) echo "bench-chain.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -56,17 +64,16 @@ publisher=${publisher:-$native/vek-tune-publish}
 [ -x "$publisher" ] || { echo "bench-chain.sh: no publisher at $publisher" >&2; exit 2; }
 
 source tests/xmpp/prosody.sh
-xmpp_setup && xmpp_add_account alice alice-bench && xmpp_add_account bob bob-bench && xmpp_start
+{ xmpp_setup && xmpp_add_account alice alice-bench && xmpp_add_account bob bob-bench && xmpp_start; } ||
+  die "the private Prosody did not start"
 (umask 077 && echo alice-bench >"$xmpp_dir/alice.pass" && echo bob-bench >"$xmpp_dir/bob.pass")
 work=$(mktemp -d "${TMPDIR:-/tmp}/vek-bench.XXXXXX")
-trap 'xmpp_cleanup; rm -rf "$work"' EXIT
+at_exit rm -rf "$work"
 
-"${xmpp_tied[@]}" "$native/vek-tune-watch" --jid bob@localhost --password-file "$xmpp_dir/bob.pass" \
+start_process contact "$native/vek-tune-watch" --jid bob@localhost --password-file "$xmpp_dir/bob.pass" \
   --server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca" --from alice@localhost --timestamps \
-  >"$work/contact.out" 2>"$work/contact.err" &
-xmpp_track_pid $!
-for _ in $(seq 150); do grep -qx ready "$work/contact.err" && break; sleep 0.1; done
-grep -qx ready "$work/contact.err" || { echo "bench-chain.sh: the contact did not log in" >&2; exit 1; }
+  >"$work/contact.out" 2>"$work/contact.err"
+wait_until 15 grep -qx ready "$work/contact.err" || die "the contact did not log in" "$work/contact.err"
 
 command=("$publisher" --jid alice@localhost --password-file "$xmpp_dir/alice.pass"
   --server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca")

@@ -5,17 +5,15 @@
 # certificate for "localhost" in a temporary directory, run in the foreground
 # as a child of the test; never the system's service, whose ports and node it
 # leaves alone. Every account is a contact of every other one (subscription
-# both). Every wait is bounded; an EXIT trap stops what was started and removes
-# the directory.
+# both). Every wait is bounded; when the test ends, the server is stopped and
+# the directory removed. It brings the scenario library along.
 #
 #   xmpp_setup                  directory, certificates, configuration
 #   xmpp_start                  start on free ports and wait until it serves
 #   xmpp_add_account NAME PASS  NAME@localhost, a contact of the others
 #   xmpp_stop                   stop and wait for the process (about 2 s)
 #   xmpp_restart_same           start again on the same ports and spool
-#   xmpp_track_pid PID          a process of the test, killed at exit
 #   xmpp_log_tail [N]           the last lines of the server's log
-#   "${xmpp_tied[@]}" CMD...    runs CMD so that it ends when the test does
 #
 # After xmpp_setup: xmpp_server (its name), xmpp_dir, xmpp_ca (the server's
 # certificate, to trust), xmpp_other_ca (an unrelated self-signed certificate
@@ -26,7 +24,7 @@
 
 # shellcheck disable=SC2034 # for the tests that source this file
 xmpp_server=ejabberd
-xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca="" xmpp_tracked_pids=""
+xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca=""
 # Erlang distribution, which the control commands use: a port of its own, on
 # the loopback, without epmd (which would outlive the test), and a node name
 # of its own (the spool is bound to it, so it stays across restarts).
@@ -47,10 +45,7 @@ xmpp_log_tail() { tail -n "${1:-30}" "$xmpp_dir/log/ejabberd.log" 2>/dev/null; }
 xmpp_setup() {
   command -v erl >/dev/null && [ -n "$xmpp_erl_libs" ] && compgen -G "$xmpp_erl_libs/ejabberd-*" >/dev/null ||
     xmpp_fail "ejabberd is not installed" || return
-  xmpp_dir=$(mktemp -d "${TMPDIR:-/tmp}/vek-ejabberd.XXXXXX") || return
-  trap xmpp_cleanup EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
+  xmpp_make_dir vek-ejabberd || return
   mkdir -p "$xmpp_dir/spool" "$xmpp_dir/log" "$xmpp_dir/certs"
   xmpp_make_certificate certs/localhost && xmpp_make_certificate other || return
   cat "$xmpp_dir/certs/localhost.crt" "$xmpp_dir/certs/localhost.key" >"$xmpp_dir/certs/localhost.pem"
@@ -145,34 +140,28 @@ xmpp_ctl() {
 # slows the Erlang VM's start) until it has started every module. Fails if
 # the process ends; status 2 if a port was taken.
 xmpp_launch() {
-  local log_start
-  log_start=$(wc -l <"$xmpp_dir/log/ejabberd.log")
+  xmpp_log_start=$(wc -l <"$xmpp_dir/log/ejabberd.log")
   : >"$xmpp_dir/ejabberd.out"
-  (xmpp_erl "$xmpp_node" +K true -noinput -mnesia dir "\"$xmpp_dir/spool\"" -s ejabberd) \
-    </dev/null >>"$xmpp_dir/ejabberd.out" 2>&1 &
+  start_process ejabberd xmpp_erl "$xmpp_node" +K true -noinput -mnesia dir "\"$xmpp_dir/spool\"" -s ejabberd \
+    >>"$xmpp_dir/ejabberd.out" 2>&1
   xmpp_pid=$!
-  local deadline=$((SECONDS + 60))
-  while [ $SECONDS -lt $deadline ]; do
-    if ! kill -0 "$xmpp_pid" 2>/dev/null || grep -q eaddrinuse "$xmpp_dir/ejabberd.out" ||
-      tail -n +"$((log_start + 1))" "$xmpp_dir/log/ejabberd.log" | grep -q eaddrinuse; then
-      if grep -q eaddrinuse "$xmpp_dir/ejabberd.out" "$xmpp_dir/log/ejabberd.log"; then
-        xmpp_stop
-        return 2
-      fi
-      wait "$xmpp_pid" 2>/dev/null
-      xmpp_pid=""
-      xmpp_fail "ejabberd ended during start"
-      tail -n 20 "$xmpp_dir/ejabberd.out" >&2
-      return 1
-    fi
-    if tail -n +"$((log_start + 1))" "$xmpp_dir/log/ejabberd.log" | grep -q 'is started in the node' &&
-      xmpp_port_open "$xmpp_port"; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  xmpp_stop
-  xmpp_fail "ejabberd did not start on port $xmpp_port within 60 s"
+  if ! wait_until 60 ejabberd_settled; then
+    xmpp_stop
+    xmpp_fail "ejabberd did not start on port $xmpp_port within 60 s"
+  elif grep -q eaddrinuse "$xmpp_dir/ejabberd.out" "$xmpp_dir/log/ejabberd.log"; then
+    xmpp_stop
+    return 2
+  elif ! running ejabberd; then
+    xmpp_stop
+    xmpp_fail "ejabberd ended during start"
+    tail -n 20 "$xmpp_dir/ejabberd.out" >&2
+    return 1
+  fi
+}
+ejabberd_log_since_start() { tail -n +"$((xmpp_log_start + 1))" "$xmpp_dir/log/ejabberd.log"; }
+ejabberd_settled() {
+  ! running ejabberd || grep -q eaddrinuse "$xmpp_dir/ejabberd.out" || ejabberd_log_since_start | grep -q eaddrinuse ||
+    { ejabberd_log_since_start | grep -q 'is started in the node' && xmpp_port_open "$xmpp_port"; }
 }
 
 # The client port and Erlang's distribution port, which must differ.

@@ -25,19 +25,14 @@ esac
 # shellcheck source=tests/xmpp/prosody.sh
 source "$here/$fixture.sh"
 
-xmpp_setup || exit 1
-xmpp_add_account alice alice-secret && xmpp_add_account bob bob-secret &&
-  xmpp_add_account carol carol-secret || exit 1
-xmpp_start || exit 1
+{ xmpp_setup && xmpp_add_account alice alice-secret && xmpp_add_account bob bob-secret &&
+  xmpp_add_account carol carol-secret && xmpp_start; } || die "the private $fixture did not start"
 work=$xmpp_dir/run
 mkdir "$work"
 umask 077  # the password files as a user would keep them
 for name in alice bob carol; do printf '%s-secret\n' "$name" >"$work/$name.pass"; done
 
-failures=0
-fail() {
-  failures=$((failures + 1))
-  echo "FAIL $1"
+failure_context() {
   for file in publish.err bob.presence laptop.presence laptop.messages carol.messages; do
     echo "--- $file"
     tail -n 10 "$work/$file" 2>/dev/null
@@ -47,41 +42,33 @@ fail() {
   echo "---"
 }
 
-# The programs started later must not hold the FIFOs' writing ends: the reader
-# would never see the end of its input.
-feed="" carol=""
-without_feeds() {
-  [ -z "$feed" ] || exec {feed}>&-
-  [ -z "$carol" ] || exec {carol}>&-
-  exec "$@"
-}
+# The publisher's and carol's input. Opened for reading and writing, which
+# waits for no reader; the programs started get neither: a reader would never
+# see the end of its input.
+mkfifo "$work/in" "$work/carol.in"
+exec {feed}<>"$work/in" {carol}<>"$work/carol.in"
+without_feeds() { "$@" {feed}>&- {carol}>&-; }
 watch() {  # name, then vek-tune-watch's arguments after the server's
   local name=$1
   shift
-  (without_feeds "${xmpp_tied[@]}" "$watcher" --server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca" \
-    --from alice@localhost "$@" >"$work/$name.out" 2>"$work/$name.err") &
-  xmpp_track_pid $!
-  wait_until 15 grep -qx ready "$work/$name.err" || { fail "$name did not log in"; exit 1; }
+  without_feeds start_process "$name" "$watcher" --server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca" \
+    --from alice@localhost "$@" >"$work/$name.out" 2>"$work/$name.err"
+  wait_until 15 grep -qx ready "$work/$name.err" || die "$name did not log in"
 }
 has_line() { grep -Fxq -- "$2" "$work/$1" 2>/dev/null; }
 has_match() { grep -Eq -- "$2" "$work/$1" 2>/dev/null; }
 
-watch bob --jid bob@localhost --password-file "$work/bob.pass" --presence-log "$work/bob.presence"
-mkfifo "$work/carol.in"
-"${xmpp_tied[@]}" "$watcher" --jid carol@localhost --password-file "$work/carol.pass" --server "127.0.0.1:$xmpp_port" \
-  --ca-file "$xmpp_ca" --from alice@localhost --message-log "$work/carol.messages" --send-chats \
-  <"$work/carol.in" >/dev/null 2>"$work/carol.err" &
-xmpp_track_pid $!
-exec {carol}>"$work/carol.in"
-wait_until 15 grep -qx ready "$work/carol.err" || { fail "carol did not log in"; exit 1; }
-sleep 0.5  # the server's caps queries and their answers
+watch bob --jid bob@localhost --password-file "$work/bob.pass" --presence-log "$work/bob.presence" --verbose
+# Until the server has bob's capabilities, it does not know he wants tunes.
+wait_until 15 grep -q 'answered disco#info' "$work/bob.err" || die "the server did not ask bob what he supports"
+without_feeds start_process --input "$work/carol.in" carol "$watcher" --jid carol@localhost --password-file "$work/carol.pass" \
+  --server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca" --from alice@localhost --message-log "$work/carol.messages" \
+  --send-chats >/dev/null 2>"$work/carol.err"
+wait_until 15 grep -qx ready "$work/carol.err" || die "carol did not log in"
 
-mkfifo "$work/in"
-(without_feeds "${xmpp_tied[@]}" "$publisher" --jid alice@localhost/tunes --password-file "$work/alice.pass" \
-  --server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca" <"$work/in" >/dev/null 2>"$work/publish.err") &
-publisher_pid=$!
-xmpp_track_pid "$publisher_pid"
-exec {feed}>"$work/in"
+without_feeds start_process --input "$work/in" publisher "$publisher" --jid alice@localhost/tunes \
+  --password-file "$work/alice.pass" --server "127.0.0.1:$xmpp_port" --ca-file "$xmpp_ca" \
+  >/dev/null 2>"$work/publish.err"
 
 # --- the publisher alone on the account --------------------------------------
 printf '%s\n' '{"state":"playing","fields":[["title","Alone"]],"length":1}' >&"$feed"
@@ -100,8 +87,21 @@ wait_until 5 has_match laptop.messages '^carol@localhost/[^ ]+ chat Lunch\?$' ||
 printf '%s\n' '{"state":"playing","fields":[["title","Beside"]],"length":2}' >&"$feed"
 wait_until 15 has_line bob.out '{"length":"2","title":"Beside"}' ||
   fail "bob did not get the tune published beside alice's own client"
-sleep 0.5  # presence still on its way
 
+exec {feed}>&-
+wait_process publisher 15
+status=$?
+case $status in
+  0) ;;
+  124) fail "the publisher did not end within 15 s of the end of its input" ;;
+  *) fail "the publisher ended with status $status" ;;
+esac
+# Its going is the last presence of the publisher's resource: once both have
+# seen it, they have seen every one.
+for who in bob laptop; do
+  wait_until 15 has_match "$who.presence" '^alice@localhost/tunes unavailable' ||
+    fail "$who did not see the publisher go"
+done
 # bob seeing the laptop shows that the presence log records what arrives.
 has_match bob.presence '^alice@localhost/laptop available 0$' || fail "bob did not see alice's own client online"
 for who in bob laptop; do
@@ -111,13 +111,4 @@ for who in bob laptop; do
   fi
 done
 if has_match laptop.messages ' error '; then fail "alice's own client got an error"; fi
-
-exec {feed}>&-
-publisher_gone() { ! kill -0 "$publisher_pid" 2>/dev/null; }
-if wait_until 15 publisher_gone; then
-  wait "$publisher_pid" || fail "the publisher ended with status $?"
-else
-  fail "the publisher did not end within 15 s of the end of its input"
-fi
-[ "$failures" -eq 0 ] && echo "presence on $xmpp_server: all checks passed"
-exit "$failures"
+finish "presence on $xmpp_server"

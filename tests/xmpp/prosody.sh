@@ -4,16 +4,15 @@
 # data, log and self-signed certificate for "localhost" in a temporary
 # directory, run in the foreground as a child of the test. Accounts listed in
 # one group see each other's presence without subscribing. Every wait is
-# bounded; an EXIT trap stops what was started and removes the directory.
+# bounded; when the test ends, the server is stopped and the directory
+# removed. It brings the scenario library (tests/lib/scenario.sh) along.
 #
 #   xmpp_setup                  directory, certificates, configuration
 #   xmpp_start                  start on a free port and wait until it accepts
 #   xmpp_add_account NAME PASS  NAME@localhost, in the shared group
 #   xmpp_stop                   stop and wait for the process
 #   xmpp_restart_same           start again on the same port and data
-#   xmpp_track_pid PID          a process of the test, killed at exit
 #   xmpp_log_tail [N]           the last lines of the server's log
-#   "${xmpp_tied[@]}" CMD...    runs CMD so that it ends when the test does
 #
 # After xmpp_setup: xmpp_server (its name), xmpp_dir, xmpp_ca (the server's certificate, to trust),
 # xmpp_other_ca (an unrelated self-signed certificate for the same name);
@@ -21,7 +20,7 @@
 
 # shellcheck disable=SC2034 # for the tests that source this file
 xmpp_server=prosody
-xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca="" xmpp_tracked_pids=""
+xmpp_dir="" xmpp_port="" xmpp_pid="" xmpp_ca="" xmpp_other_ca=""
 
 # Prosody refuses to run as root: as root it and prosodyctl run as the
 # "prosody" user, which owns the directory.
@@ -33,10 +32,7 @@ xmpp_log_tail() { tail -n "${1:-30}" "$xmpp_dir/prosody.log" 2>/dev/null; }
 
 xmpp_setup() {
   command -v prosody >/dev/null && command -v prosodyctl >/dev/null || xmpp_fail "prosody is not installed" || return
-  xmpp_dir=$(mktemp -d "${TMPDIR:-/tmp}/vek-xmpp.XXXXXX") || return
-  trap xmpp_cleanup EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
+  xmpp_make_dir vek-xmpp || return
   mkdir -p "$xmpp_dir/data" "$xmpp_dir/certs"
   xmpp_make_certificate certs/localhost && xmpp_make_certificate other || return
   # shellcheck disable=SC2034 # for the tests that source this file
@@ -74,31 +70,30 @@ EOF
 }
 
 # Starts the server on xmpp_port and waits (15 s at most) until the port
-# accepts connections. Fails if the process ends or cannot take the port.
+# accepts connections. Fails if the process ends; status 2 if it cannot take
+# the port.
 xmpp_launch() {
-  local log_start
-  log_start=$(wc -l <"$xmpp_dir/prosody.log")
-  HOME=$xmpp_dir "${xmpp_as_server_user[@]}" prosody -F --config "$xmpp_dir/prosody.cfg.lua" >>"$xmpp_dir/prosody.out" 2>&1 &
+  xmpp_log_start=$(wc -l <"$xmpp_dir/prosody.log")
+  HOME=$xmpp_dir start_process prosody "${xmpp_as_server_user[@]}" prosody -F --config "$xmpp_dir/prosody.cfg.lua" \
+    >>"$xmpp_dir/prosody.out" 2>&1
   xmpp_pid=$!
-  local deadline=$((SECONDS + 15))
-  while [ $SECONDS -lt $deadline ]; do
-    if ! kill -0 "$xmpp_pid" 2>/dev/null; then
-      wait "$xmpp_pid" 2>/dev/null
-      xmpp_pid=""
-      xmpp_fail "prosody ended during start"
-      tail -n 20 "$xmpp_dir/prosody.out" >&2
-      return 1
-    fi
-    if tail -n +"$((log_start + 1))" "$xmpp_dir/prosody.log" | grep -q 'Failed to open server port'; then
-      xmpp_stop
-      return 2
-    fi
-    xmpp_port_open "$xmpp_port" && return 0
-    sleep 0.1
-  done
-  xmpp_stop
-  xmpp_fail "prosody did not accept connections on port $xmpp_port within 15 s"
+  if ! wait_until 15 prosody_settled; then
+    xmpp_stop
+    xmpp_fail "prosody did not accept connections on port $xmpp_port within 15 s"
+  elif ! running prosody; then
+    xmpp_stop
+    xmpp_fail "prosody ended during start"
+    tail -n 20 "$xmpp_dir/prosody.out" >&2
+    return 1
+  elif prosody_port_taken; then
+    xmpp_stop
+    return 2
+  fi
 }
+prosody_port_taken() {
+  tail -n +"$((xmpp_log_start + 1))" "$xmpp_dir/prosody.log" | grep -q 'Failed to open server port'
+}
+prosody_settled() { ! running prosody || prosody_port_taken || xmpp_port_open "$xmpp_port"; }
 
 xmpp_choose_ports() { xmpp_port=$(xmpp_free_port); }
 xmpp_started() { :; }

@@ -15,9 +15,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/prosody.sh"
 peers=(python3 "$here/fake_peers.py")
 
-xmpp_setup || exit 1
-xmpp_add_account alice alice-secret && xmpp_add_account bob bob-secret || exit 1
-xmpp_start || exit 1
+{ xmpp_setup && xmpp_add_account alice alice-secret && xmpp_add_account bob bob-secret && xmpp_start; } ||
+  die "the private prosody did not start"
 work=$xmpp_dir/robust
 mkdir "$work"
 umask 077
@@ -26,23 +25,17 @@ printf 'bob-secret\n' >"$work/bob.pass"
 printf 'wrong\n' >"$work/wrong.pass"
 server=127.0.0.1:$xmpp_port
 
-failures=0
-fail() {
-  failures=$((failures + 1))
-  printf 'FAIL %s\n' "$1"
-  [ -z "${2:-}" ] || { echo "--- $2" && tail -n 12 "$2"; }
-}
 start_peer() {  # name, fake_peers.py arguments after the port file: sets peer_port
   rm -f "$work/$1.port"
-  "${xmpp_tied[@]}" "${peers[@]}" "${@:2:1}" "$work/$1.port" "${@:3}" >"$work/$1.out" 2>&1 &
-  xmpp_track_pid $!
+  start_process "$1" "${peers[@]}" "${@:2:1}" "$work/$1.port" "${@:3}" >"$work/$1.out" 2>&1
   wait_until 10 test -s "$work/$1.port" || { fail "the $1 did not start" "$work/$1.out" && return 1; }
   peer_port=$(cat "$work/$1.port")
 }
 # Standard input for runs that must not need any: open and silent, as a
-# service's would be.
-exec {silent}< <(exec sleep 300 2>/dev/null)
-xmpp_track_pid $!
+# service's would be. A FIFO opened for reading and writing: no end comes
+# while this test holds it.
+mkfifo "$work/silent"
+exec {silent}<>"$work/silent"
 # One run that must end by itself within SECONDS: its status in $status, its
 # time in $took_ms.
 run_publisher() {  # SECONDS, arguments...
@@ -91,22 +84,20 @@ if start_peer tls-refuser refuse-starttls 30; then
 fi
 
 # --- a title far over the stanza limit: cut, and the session stays ----------
-"${xmpp_tied[@]}" "$watcher" --jid bob@localhost --password-file "$work/bob.pass" --server "$server" \
-  --ca-file "$xmpp_ca" --from alice@localhost >"$work/watch.out" 2>"$work/watch.err" &
-xmpp_track_pid $!
+start_process watcher "$watcher" --jid bob@localhost --password-file "$work/bob.pass" --server "$server" \
+  --ca-file "$xmpp_ca" --from alice@localhost --verbose >"$work/watch.out" 2>"$work/watch.err"
 wait_until 15 grep -qx ready "$work/watch.err" || fail "the watcher did not log in" "$work/watch.err"
-sleep 0.5  # the server's caps query and its answer
+# Until the server has bob's capabilities, it does not know he wants tunes.
+wait_until 15 grep -q 'answered disco#info' "$work/watch.err" ||
+  fail "the server did not ask the watcher what it supports" "$work/watch.err"
 rm -f "$work/in" && mkfifo "$work/in"
-"${xmpp_tied[@]}" "$publisher" --jid alice@localhost --password-file "$work/alice.pass" --server "$server" \
-  --ca-file "$xmpp_ca" --verbose <"$work/in" >/dev/null 2>"$work/long.err" &
-publisher_pid=$!
-xmpp_track_pid "$publisher_pid"
+start_process --input "$work/in" publisher "$publisher" --jid alice@localhost --password-file "$work/alice.pass" \
+  --server "$server" --ca-file "$xmpp_ca" --verbose >/dev/null 2>"$work/long.err"
 exec {feed}>"$work/in"
 # 150,000 characters of two, three and four bytes in UTF-8 (JSON escapes).
 long_title=$(printf '\\u00e9\\u20ac\\ud834\\udd1e%.0s' $(seq 1 50000))
 printf '{"state":"playing","fields":[["title","%s"],["artist","Long"]],"length":300}\n' "$long_title" >&"$feed"
 wait_until 15 grep -q '"artist":"Long"' "$work/watch.out" || fail "the long title was not published" "$work/long.err"
-sleep 1.1  # the publisher's pace: one publish a second
 printf '%s\n' '{"state":"playing","fields":[["title","Next"]],"length":61}' >&"$feed"
 wait_until 15 grep -qxF '{"length":"61","title":"Next"}' "$work/watch.out" ||
   fail "the track after the long title was not published" "$work/watch.out"
@@ -125,7 +116,8 @@ sys.exit(1)
 EOF
 grep -Eq 'lost|reconnecting' "$work/long.err" && fail "the connection did not stay up" "$work/long.err"
 exec {feed}>&-
-wait_until 15 bash -c "! kill -0 $publisher_pid 2>/dev/null" || fail "the publisher did not end with its input"
+wait_process publisher 15
+[ $? -ne 124 ] || fail "the publisher did not end with its input" "$work/long.err"
 
 # --- a relay that drops every session 2 s after it began --------------------
 # Each session logs in, then dies: the waits must grow (1, 2, 4, 8 s ...), not
@@ -143,5 +135,4 @@ if start_peer relay relay $((window + 5)) "$xmpp_port" 2; then
   grep -q 'reconnecting in 8 s' "$work/relay.err" || fail "the waits did not grow to 8 s" "$work/relay.err"
 fi
 
-[ "$failures" -eq 0 ] && echo "tune publish robustness: all checks passed"
-exit "$failures"
+finish "tune publish robustness"
