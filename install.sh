@@ -152,12 +152,51 @@ fi
 
 cd "$source_dir"
 builds=(linux-release win32-release)
+mkdir -p build
 for preset in "${builds[@]}"; do
   echo "==> building $preset"
-  cmake --preset "$preset" >/dev/null || fail "configuring $preset failed"
-  cmake --build --preset "$preset" | tail -n 1
-  [ "${PIPESTATUS[0]}" -eq 0 ] || fail "building $preset failed"
+  log=build/$preset.install-build.log
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    fail "building $preset failed (full log: $log)"
+  fi
+  tail -n 1 "$log"
 done
+
+# systemd splits ExecStart= into words and expands % and $ in it, and takes
+# Documentation= as a URL: the paths CMake wrote into a unit are rewritten so
+# that systemd reads them back as they are (for a prefix with a space, say).
+systemd_word() {  # path
+  local word=$1
+  word=${word//\\/\\\\}
+  word=${word//\"/\\\"}
+  word=${word//%/%%}
+  word=${word//\$/\$\$}
+  if [ "$word" != "$1" ] || [[ $1 == *[[:space:]\']* ]]; then word="\"$word\""; fi
+  printf '%s' "$word"
+}
+systemd_file_url() {  # path: percent-encoded, each % doubled (a unit's specifier)
+  local LC_ALL=C url=file:// i char
+  for ((i = 0; i < ${#1}; i++)); do
+    char=${1:i:1}
+    case "$char" in
+      [A-Za-z0-9/._~-]) url+=$char ;;
+      *) url+=$(printf '%%%%%02X' "'$char") ;;
+    esac
+  done
+  printf '%s' "$url"
+}
+systemd_paths() {  # unit file
+  local line lines=()
+  while IFS= read -r line || [ -n "$line" ]; do
+    case "$line" in
+      "ExecStart=$prefix/"*) line="ExecStart=$(systemd_word "${line#ExecStart=}")" ;;
+      "Documentation=file://$prefix/"*) line="Documentation=$(systemd_file_url "${line#Documentation=file://}")" ;;
+    esac
+    lines+=("$line")
+  done <"$1"
+  [ "$(printf '%s\n' "${lines[@]}")" = "$(cat "$1")" ] || printf '%s\n' "${lines[@]}" >"$1"
+}
 
 install_into() {  # DESTDIR (empty: the real place)
   local preset
@@ -204,13 +243,16 @@ for path in "${new_files[@]}" "$manifest"; do
 done
 
 install_into "" || fail "installing into $prefix failed"
+for unit_name in "${unit_names[@]}"; do
+  systemd_paths "$unit_dir/$unit_name" || fail "could not write $unit_dir/$unit_name"
+done
 # Files an earlier install put there that this one does not install any more.
 while IFS= read -r path; do
   [ -n "$path" ] || continue
   [[ " ${new_files[*]} " == *" $path "* ]] || rm -f -- "$path"
 done <<<"$old_files"
 {
-  echo "# Installed by $me; ./install.sh --uninstall --prefix $prefix removes these."
+  echo "# Installed by $me; ./install.sh --uninstall --prefix $(printf %q "$prefix") removes these."
   printf 'file %s\n' "${new_files[@]}"
   printf '%s\n' "${created_dirs[@]}" | sort -u | sed 's/^/dir /'
 } >"$manifest"
@@ -227,7 +269,7 @@ enable_command() {  # unit name
   case "$unit_dir" in
     "${XDG_CONFIG_HOME:-$HOME/.config}/systemd/user" | /etc/systemd/user | /usr/local/lib/systemd/user | /usr/lib/systemd/user)
       echo "systemctl --user enable --now ${1%.service}" ;;
-    *) echo "systemctl --user enable --now $unit_dir/$1" ;;  # not where systemd looks: enabling links it
+    *) echo "systemctl --user enable --now $(printf %q "$unit_dir/$1")" ;;  # not where systemd looks: enabling links it
   esac
 }
 if have_user_systemd; then
@@ -241,15 +283,18 @@ if have_user_systemd; then
     fi
   done
 fi
+# The commands to copy, with their paths quoted where a shell needs it.
+q_settings=$(printf %q "$settings_dir")
+q_example=$(printf %q "$prefix/share/vek-ipc/tune-publish.env.example")
 cat <<EOF
 
 Next:
   1. Install $prefix/share/vek-ipc/foo_vek_ipc.fb2k-component in the player.
   2. Write your account, password file and the player's Wine prefix to
      $settings_dir/tune-publish.env, from the example:
-       mkdir -p $settings_dir
-       cp $prefix/share/vek-ipc/tune-publish.env.example $settings_dir/tune-publish.env
-       chmod 600 $settings_dir/tune-publish.env
+       mkdir -p $q_settings
+       cp $q_example $q_settings/tune-publish.env
+       chmod 600 $q_settings/tune-publish.env
      then set VEK_XMPP_JID, VEK_XMPP_PASSWORD_FILE and WINEPREFIX in it.
   3. $(enable_command vek-tune-publish.service)
      and follow it with: journalctl --user -u vek-tune-publish -f

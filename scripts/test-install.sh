@@ -3,17 +3,15 @@
 # overwrite a file of the user's, installs into ~/.local and the user's
 # systemd folder, every installed program answers --version (the Windows ones
 # under Wine), the unit names real paths, a second install replaces the
-# first, and --uninstall removes all of it and nothing of the user's.
+# first, and --uninstall removes all of it and nothing of the user's. Then
+# the same into a prefix with a space in its name, and a failing build, which
+# must be shown with its own words.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+source tests/lib/scenario.sh
 work=$(mktemp -d "${TMPDIR:-/tmp}/vek-install.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+at_exit rm -rf "$work"
 home=$work/home
 prefix=$home/.local
 unit=$home/.config/systemd/user/vek-tune-publish.service
@@ -81,26 +79,37 @@ for program in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$pre
 done
 
 # The units: real paths, nothing left to fill in, accepted by systemd.
-for unit_file in "$unit" "$mpris_unit"; do
-  if grep -n '@[A-Za-z_]*@' "$unit_file"; then fail "a placeholder is left in $unit_file"; fi
-  exec_start=$(sed -n 's/^ExecStart=//p' "$unit_file")
-  case "$unit_file" in
-    "$unit") service=vek-tune-service ;;
-    *) service=vek-mpris-service ;;
-  esac
-  [ "$exec_start" = "$prefix/libexec/vek-ipc/$service" ] && [ -x "$exec_start" ] || fail "ExecStart=$exec_start"
-  grep -qx 'Environment=WINEDEBUG=-all' "$unit_file" || fail "$unit_file does not quiet Wine"
-  grep -qx 'KillMode=process' "$unit_file" || fail "$unit_file's KillMode would end a player in the same Wine prefix"
-  if command -v systemd-analyze >/dev/null; then
-    systemd-analyze verify "$unit_file" >"$work/verify" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify")"
-  fi
-  # The service's program with settings missing or wrong: status 2, which the unit does not restart on.
-  env -i HOME="$home" PATH="$PATH" VEK_XMPP_JID=me@example.org VEK_XMPP_PASSWORD=x WINEPREFIX="$work/nowhere" \
-    "$exec_start" >"$work/out" 2>&1
-  status=$?
-  { [ $status -eq 2 ] && grep -q "$work/nowhere is not a Wine prefix" "$work/out"; } ||
-    fail "$service with no Wine prefix: status $status, $(cat "$work/out")"
-done
+check_units() {  # prefix, the units' folder
+  local unit_file service program exec_start status
+  for unit_file in "$2/vek-tune-publish.service" "$2/vek-mpris.service"; do
+    if grep -n '@[A-Za-z_]*@' "$unit_file"; then fail "a placeholder is left in $unit_file"; fi
+    case "$unit_file" in
+      */vek-tune-publish.service) service=vek-tune-service ;;
+      *) service=vek-mpris-service ;;
+    esac
+    # systemd takes a word with a space in it whole when it is quoted.
+    program=$1/libexec/vek-ipc/$service
+    exec_start=$(sed -n 's/^ExecStart=//p' "$unit_file")
+    case "$program" in
+      *' '*) [ "$exec_start" = "\"$program\"" ] || fail "ExecStart=$exec_start is not \"$program\"" ;;
+      *) [ "$exec_start" = "$program" ] || fail "ExecStart=$exec_start is not $program" ;;
+    esac
+    [ -x "$program" ] || fail "$program is not a program"
+    grep -qx 'Environment=WINEDEBUG=-all' "$unit_file" || fail "$unit_file does not quiet Wine"
+    grep -qx 'KillMode=process' "$unit_file" || fail "$unit_file's KillMode would end a player in the same Wine prefix"
+    if command -v systemd-analyze >/dev/null; then
+      systemd-analyze verify "$unit_file" >"$work/verify" 2>&1 || fail "systemd-analyze verify" "$work/verify"
+      if grep -q 'Invalid URL' "$work/verify"; then fail "systemd-analyze verify" "$work/verify"; fi
+    fi
+    # The service's program with settings missing or wrong: status 2, which the unit does not restart on.
+    env -i HOME="$home" PATH="$PATH" VEK_XMPP_JID=me@example.org VEK_XMPP_PASSWORD=x WINEPREFIX="$work/nowhere" \
+      "$program" >"$work/out" 2>&1
+    status=$?
+    { [ $status -eq 2 ] && grep -q "$work/nowhere is not a Wine prefix" "$work/out"; } ||
+      fail "$service with no Wine prefix: status $status" "$work/out"
+  done
+}
+check_units "$prefix" "$home/.config/systemd/user"
 env -i HOME="$home" PATH="$PATH" "$prefix/libexec/vek-ipc/vek-tune-service" >"$work/out" 2>&1
 status=$?
 { [ $status -eq 2 ] && grep -q 'VEK_XMPP_JID is not set' "$work/out"; } || fail "the service without settings: status $status, $(cat "$work/out")"
@@ -121,8 +130,31 @@ done
 [ -d "$prefix/share" ] || fail "the user's empty ~/.local/share is gone"
 [ -f "$home/.config/vek-ipc/tune-publish.env" ] || fail "the user's settings are gone"
 
-if [ $failures -ne 0 ]; then
-  echo "test-install: $failures failures"
-  exit 1
-fi
-echo "test-install: passed"
+echo "==> install.sh --prefix with a space in it"
+spaced="$work/my programs"
+run_install --prefix "$spaced" || fail "install into '$spaced'" "$work/out"
+grep -qF "systemctl --user enable --now $(printf %q "$spaced/lib/systemd/user/vek-mpris.service")" "$work/out" ||
+  fail "the next steps do not quote the unit's path" "$work/out"
+check_units "$spaced" "$spaced/lib/systemd/user"
+run_install --uninstall --prefix "$spaced" || fail "uninstall from '$spaced'" "$work/out"
+[ ! -e "$spaced" ] || fail "left after uninstalling: $(find "$spaced" | head -n 5)"
+
+echo "==> install.sh with a failing build"
+# cmake, but a build fails, saying why in words of its own before its last line.
+mkdir "$work/failing"
+cat >"$work/failing/cmake" <<EOF
+#!/bin/sh
+[ "\$1" = --build ] || exec $(command -v cmake) "\$@"
+echo "error: the compiler's own words"
+echo "ninja: build stopped: subcommand failed."
+exit 1
+EOF
+chmod +x "$work/failing/cmake"
+PATH="$work/failing:$PATH" run_install --prefix "$work/never"
+status=$?
+{ [ $status -eq 1 ] && grep -q "error: the compiler's own words" "$work/out" &&
+  grep -q 'building linux-release failed (full log: ' "$work/out"; } ||
+  fail "a failed build: status $status" "$work/out"
+[ ! -e "$work/never" ] || fail "a failed build installed something"
+
+finish test-install

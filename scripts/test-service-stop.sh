@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2317 # functions called through wait_until and at_exit
 # Stopping the vek-tune-publish user service must not end a player that runs
 # in the same Wine prefix. The reader the service runs starts Wine's own
 # processes (wineserver and its helpers) when no Wine program of the prefix
@@ -26,44 +27,32 @@
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
+# shellcheck source=tests/xmpp/prosody.sh
+source tests/xmpp/prosody.sh
 
 cgroup_root=$(findmnt -n -t cgroup2 -o TARGET | head -n 1)
 if [ -z "$cgroup_root" ] || ! mkdir "$cgroup_root/vek-probe.$$" 2>/dev/null; then
-  echo "test-service-stop: skipped: no writable cgroup v2 hierarchy to run the service in"
-  exit 0
+  skip test-service-stop "no writable cgroup v2 hierarchy to run the service in"
 fi
 rmdir "$cgroup_root/vek-probe.$$"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vek-service-stop.XXXXXX")
-keep=0
-[ "${1:-}" = --keep ] && keep=1
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+[ "${1:-}" = --keep ] || at_exit rm -rf "$work"
 note() { echo "  $*"; }
 
-# shellcheck source=tests/xmpp/prosody.sh
-source tests/xmpp/prosody.sh
-cleanup() {
+remove_groups() {
   local group
-  for group in "$cgroup_root"/vek-service.*; do
+  for group in "$cgroup_root"/vek-service.*."$$"; do
     [ -d "$group" ] || continue
     echo 1 >"$group/cgroup.kill" 2>/dev/null
-    sleep 0.2
+    wait_until 5 group_empty "$group"
     rmdir "$group" 2>/dev/null
   done
-  xmpp_cleanup
-  [ "$keep" -eq 1 ] || rm -rf "$work"
 }
-trap cleanup EXIT
+at_exit remove_groups
 
 echo "==> installing into $work/prefix"
-./install.sh --prefix "$work/prefix" >"$work/install.log" 2>&1 || {
-  cat "$work/install.log"
-  exit 1
-}
+./install.sh --prefix "$work/prefix" >"$work/install.log" 2>&1 || die "install.sh failed" "$work/install.log"
 unit=$work/prefix/lib/systemd/user/vek-tune-publish.service
 
 # The Wine prefix the player and the service share; made once, kept in build/.
@@ -74,7 +63,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 wineserver -w
 
-xmpp_setup && xmpp_add_account alice alice-pass && xmpp_start || exit 1
+{ xmpp_setup && xmpp_add_account alice alice-pass && xmpp_start; } || die "the private Prosody did not start"
 (umask 077 && echo alice-pass >"$work/alice.pass")
 mkdir -p "$work/config/vek-ipc"
 cat >"$work/config/vek-ipc/tune-publish.env" <<EOF
@@ -93,10 +82,7 @@ exec_start=$(unit_value ExecStart)
 unit_kill_mode=$(unit_value KillMode)
 timeout_stop=$(unit_value TimeoutStopSec)
 timeout_stop=${timeout_stop:-90}
-[ -x "$exec_start" ] || {
-  echo "FAIL: the unit's ExecStart= ($exec_start) is not a program"
-  exit 1
-}
+[ -x "$exec_start" ] || die "the unit's ExecStart= ($exec_start) is not a program"
 
 # The service's environment as systemd builds it for a user manager:
 # Environment= lines, then the EnvironmentFile= (which overrides them).
@@ -121,8 +107,8 @@ start_service() {  # name
   local environment=()
   mapfile -t environment < <(service_environment)
   # Joins the group, then becomes the unit's program: its id is the main process's.
-  bash -c 'echo $$ >"$1/cgroup.procs" && shift && exec "$@"' - "$group" \
-    env -i "${environment[@]}" "$exec_start" >"$work/$1.service.log" 2>&1 &
+  start_process service bash -c 'echo $$ >"$1/cgroup.procs" && shift && exec "$@"' - "$group" \
+    env -i "${environment[@]}" "$exec_start" >"$work/$1.service.log" 2>&1
   main_pid=$!
 }
 
@@ -132,9 +118,9 @@ group_names() {
   for pid in $(group_pids); do cat "/proc/$pid/comm" 2>/dev/null; done | sort | tr '\n' ' '
 }
 group_holds() { group_names | grep -qE -- "(^| )$1"; }
-group_empty() { ! grep -q 'populated 1' "$group/cgroup.events"; }
+group_empty() { ! grep -q 'populated 1' "${1:-$group}/cgroup.events" 2>/dev/null; }
 
-alive() { kill -0 "$1" 2>/dev/null; }
+service_gone() { ! running service; }
 
 # Ends the service as systemd does with the given KillMode=; sets
 # service_status (the main process's status) and stop_seconds.
@@ -147,10 +133,10 @@ stop_service() {  # kill mode
       wait_until "$timeout_stop" group_empty || echo 1 >"$group/cgroup.kill"
       ;;
     process | mixed)
-      [ -z "${VEK_TRACE_STOP:-}" ] || (for _ in $(seq 15); do echo "    $((SECONDS - started))s: $(group_names)"; sleep 1; done) &
+      [ -z "${VEK_TRACE_STOP:-}" ] || start_process trace trace_group "$started"
       kill -TERM "$main_pid"
       kill -CONT "$main_pid"
-      if ! wait_until "$timeout_stop" eval '! alive $main_pid'; then
+      if ! wait_until "$timeout_stop" service_gone; then
         if [ "$1" = process ]; then kill -KILL "$main_pid"; else echo 1 >"$group/cgroup.kill"; fi
       fi
       [ "$1" = process ] || echo 1 >"$group/cgroup.kill"
@@ -160,6 +146,10 @@ stop_service() {  # kill mode
   wait "$main_pid"
   service_status=$?
   stop_seconds=$((SECONDS - started))
+  [ -z "${VEK_TRACE_STOP:-}" ] || stop_process trace
+}
+trace_group() {  # started: the group once a second, a sample over time
+  for _ in $(seq 15); do echo "    $((SECONDS - $1))s: $(group_names)"; sleep 1; done
 }
 
 cat >"$work/long.playlist" <<'EOF'
@@ -172,12 +162,11 @@ play 8s
 stop
 wait 300ms
 EOF
-player_pid=""
 start_player() {  # name
   : >"$work/$1.player.log"
-  "$root/cmake/wine-run" "$work/prefix/share/vek-ipc/vek-player.exe" "$work/long.playlist" >"$work/$1.player.log" 2>&1 &
-  player_pid=$!
-  wait_until 30 grep -q '^loaded' "$work/$1.player.log" || fail "$1: the player did not start: $(cat "$work/$1.player.log")"
+  start_process player "$root/cmake/wine-run" "$work/prefix/share/vek-ipc/vek-player.exe" --verbose "$work/long.playlist" \
+    >"$work/$1.player.log" 2>&1
+  wait_until 30 grep -q '^loaded' "$work/$1.player.log" || fail "$1: the player did not start" "$work/$1.player.log"
 }
 
 # name, kill mode, order (service-first | player-first), expectation (survives | dies)
@@ -193,19 +182,19 @@ scenario() {
     start_player "$name"
     start_service "$name"
   fi
-  wait_until 30 group_holds vek-ipc-read || fail "$name: the reader did not start: $(cat "$work/$name.service.log")"
-  sleep 1  # the reader watching, the player playing
+  wait_until 30 group_holds vek-ipc-read || fail "$name: the reader did not start" "$work/$name.service.log"
+  wait_until 30 grep -q dynamic_info "$work/$name.player.log" || fail "$name: the player did not play" "$work/$name.player.log"
   note "in the service's group: $(group_names)"
   stop_service "$mode"
   note "service stopped in ${stop_seconds}s with status $service_status; left in its group: $(group_names)"
   # The playlist lasts 8 s from the player's start.
   local player_status
-  if wait_until 20 eval '! alive $player_pid'; then
-    wait "$player_pid"
-    player_status=$?
-    note "player ended with status $player_status: $(tr '\n' ' ' <"$work/$name.player.log" | cut -c1-160)"
+  wait_process player 20
+  player_status=$?
+  if [ "$player_status" -ne 124 ]; then
+    note "player ended with status $player_status: $(grep -v '^\[' "$work/$name.player.log" | tr '\n' ' ' | cut -c1-160)"
   else
-    { kill -KILL "$player_pid" && wait "$player_pid"; } 2>/dev/null
+    stop_process player KILL
     player_status=hung
     note "player hung: still running 20 s after its start with nothing left to play"
   fi
@@ -229,8 +218,4 @@ scenario unit-service-first "${unit_kill_mode:-control-group}" service-first sur
 scenario unit-player-first "${unit_kill_mode:-control-group}" player-first survives
 scenario default-service-first control-group service-first dies
 
-if [ "$failures" -ne 0 ]; then
-  echo "test-service-stop: $failures failures"
-  exit 1
-fi
-echo "test-service-stop: passed"
+finish test-service-stop

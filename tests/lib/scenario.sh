@@ -138,8 +138,11 @@ wait_process() {
 stop_process() {
   local pid=${scenario_pid[$1]:-}
   [ -n "$pid" ] || return 0
-  scenario_end "${2:-TERM}" "$pid"
-  wait "$pid" 2>/dev/null
+  # Without the shell's notice of the signal that ended it.
+  {
+    scenario_end "${2:-TERM}" "$pid"
+    wait "$pid"
+  } 2>/dev/null
 }
 
 at_exit() {
@@ -196,8 +199,10 @@ scenario_exit() {
     ! kill -0 "$pid" 2>/dev/null || live+=("$pid")
   done
   if [ ${#live[@]} -gt 0 ]; then
-    scenario_end TERM "${live[@]}"
-    wait "${live[@]}" 2>/dev/null  # without the shell's notice of each signal
+    {
+      scenario_end TERM "${live[@]}"
+      wait "${live[@]}"
+    } 2>/dev/null
   fi
   for ((i = ${#scenario_at_exit[@]} - 1; i >= 0; i--)); do
     eval "${scenario_at_exit[i]}"
