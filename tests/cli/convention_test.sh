@@ -8,8 +8,8 @@
 set -u
 name=$1 version=$2 valued=$3
 shift 4
-failures=0
-fail() { printf 'FAIL %s: %s\n' "$name" "$1"; failures=$((failures + 1)); }
+# shellcheck source=tests/lib/scenario.sh
+source "$(dirname "$0")/../lib/scenario.sh"
 run() {  # arguments...: sets out, err, status (Windows line ends dropped)
   local o e
   o=$(mktemp) e=$(mktemp)
@@ -42,5 +42,4 @@ usage_error() {  # what, the text the first line must hold, arguments...
 usage_error "unknown option" --no-such-option "$@" --no-such-option
 [ -z "$valued" ] || usage_error "missing value" "$valued" "$@" "$valued"
 
-[ "$failures" = 0 ] && echo "$name: the command-line convention holds"
-exit "$failures"
+finish "$name's command-line convention"

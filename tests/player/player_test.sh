@@ -1,51 +1,41 @@
-#!/bin/sh
+#!/usr/bin/env bash
+# shellcheck disable=SC2317 # functions called through wait_until
 # vek-player, vek-ipc-read and the module unpacked from the shipped package, as
-# separate processes under Wine.
+# separate processes under Wine. Each step needs the one before: the first
+# failure ends the test.
 # Arguments: <Wine runner> <vek-player.exe> <vek-ipc-read.exe> <package> <cmake>
 set -u
 runner=$1 player=$2 reader=$3 package=$4 cmake=$5
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/lib/scenario.sh
+source "$here/../lib/scenario.sh"
 work=$(mktemp -d)
-watch= pid=
-trap 'kill $watch $pid 2>/dev/null; rm -rf "$work"' EXIT
-cd "$work" || exit 1
+at_exit rm -rf "$work"
+cd "$work" || die "cannot enter $work"
 
-fail() {
-  echo "FAIL: $1" && shift
-  for file; do echo "--- $file:" && tr -d '\r' <"$file"; done
-  exit 1
-}
-# Waits up to 60 s (a first Wine start is slow) for the last line of file $1 to match $2.
-wait_for() {
-  tries=0
-  until tr -d '\r' <"$1" | tail -n 1 | grep -q "$2"; do
-    tries=$((tries + 1))
-    [ $tries -le 600 ] || return 1
-    sleep 0.1
-  done
-}
+# Whether the last line of file $1 matches $2 (Windows line ends dropped).
+last_line_matches() { tr -d '\r' <"$1" | tail -n 1 | grep -q "$2"; }
 # Runs vek-player with the arguments after $1, which is the exit status expected.
 expect() {
-  want=$1 && shift
+  local want=$1
+  shift
   "$runner" "$player" "$@" >said 2>&1
   status=$?
   tr -d '\r' <said >said_lines
-  [ $status -eq "$want" ] || fail "vek-player $* ended with $status, not $want" said_lines
+  [ $status -eq "$want" ] || die "vek-player $* ended with $status, not $want" said_lines
 }
 
-[ "$("$cmake" -E tar tf "$package")" = foo_vek_ipc.dll ] || fail "the package must hold the module alone at its root"
-"$cmake" -E tar xf "$package" || fail "cannot unpack $package"
+[ "$("$cmake" -E tar tf "$package")" = foo_vek_ipc.dll ] || die "the package must hold the module alone at its root"
+"$cmake" -E tar xf "$package" || die "cannot unpack $package"
 
 # A watching reader sees every state the session publishes, in order, from the
-# window's appearance to its removal at quit.
+# window's appearance to its removal at quit. A first Wine start is slow.
 : >watched
-"$runner" "$reader" --watch >watched 2>&1 &
-watch=$!
-wait_for watched absent || fail "the reader did not start, or another IPC window exists" watched
+start_process watcher "$runner" "$reader" --watch >watched 2>&1
+wait_until 60 last_line_matches watched absent || die "the reader did not start, or another IPC window exists" watched
 expect 0 --verbose --step-ms 250 --component "$work/foo_vek_ipc.dll" "$here/session.playlist"
-wait_for watched absent || fail "the window stayed" watched
-kill -INT $watch
-wait $watch; watch=
+wait_until 60 last_line_matches watched absent || die "the window stayed" watched
+stop_process watcher INT
 cat >expected <<'EOF'
 {"state":"absent"}
 {"state":"none"}
@@ -58,11 +48,11 @@ cat >expected <<'EOF'
 {"state":"stopped"}
 {"state":"absent"}
 EOF
-tr -d '\r' <watched | diff expected - || fail "the reader saw another sequence"
+tr -d '\r' <watched | diff expected - || die "the reader saw another sequence"
 
 # The player's account: the unpacked module, and only the events of its mask.
 head -n 1 said_lines | grep -qF "\\$(basename "$work")\\foo_vek_ipc.dll, client interface 76" ||
-  fail "the module was not loaded from the unpacked package" said_lines
+  die "the module was not loaded from the unpacked package" said_lines
 cat >expected <<'EOF'
 [player] service {10BB3EBD-DDF7-4975-A3CC-23084829453E}
 [player] service {113773C4-B387-4B48-8BDF-AB58BC6CE538}
@@ -85,7 +75,7 @@ loaded VEK IPC 0.3.0 (foo_vek_ipc.dll)
 [event] line 27: dynamic_info title=After the stop; length 61.6 s
 [event] line 31: playback_stopped user
 EOF
-tail -n +2 said_lines | diff expected - || fail "the player told another story"
+tail -n +2 said_lines | diff expected - || die "the player told another story"
 
 # A --text reader writing into a pipe: the UTF-8 lines for people, in order,
 # with Icelandic, Japanese and Cyrillic tags; Ctrl+C then ends it with status 0.
@@ -113,18 +103,16 @@ play 1s
 stop
 wait 1s
 EOF
-mkfifo text.pipe || fail "cannot make a pipe"
+mkfifo text.pipe || die "cannot make a pipe"
 : >watched
-cat text.pipe >watched &
-"$runner" "$reader" --watch --text >text.pipe 2>&1 &
-watch=$!
-wait_for watched 'player not running' || fail "the text reader did not start" watched
+start_process copier cat text.pipe >watched
+start_process text-reader "$runner" "$reader" --watch --text >text.pipe 2>&1
+wait_until 60 last_line_matches watched 'player not running' || die "the text reader did not start" watched
 expect 0 --step-ms 250 --component "$work/foo_vek_ipc.dll" text.playlist
-wait_for watched 'player not running' || fail "the window stayed" watched
-kill -INT $watch
-wait $watch
-status=$? watch=
-wait
+wait_until 60 last_line_matches watched 'player not running' || die "the window stayed" watched
+stop_process text-reader INT
+status=$?
+wait_process copier 10 || die "the pipe's reader did not see its end" watched
 rm text.pipe  # the heap check below reads every file here
 cat >expected <<'EOF'
 player not running
@@ -137,35 +125,35 @@ nothing played yet
 ■ stopped
 player not running
 EOF
-tr -d '\r' <watched | diff expected - || fail "the text reader printed other lines" watched
-[ $status -eq 0 ] || fail "Ctrl+C ended the text reader with $status" watched
+tr -d '\r' <watched | diff expected - || die "the text reader printed other lines" watched
+[ $status -eq 0 ] || die "Ctrl+C ended the text reader with $status" watched
 
 # A faulty playlist is refused before anything is loaded; so is a faulty command line.
 printf 'track\npause\ntrack\n' >bad.playlist
 expect 2 bad.playlist
 [ "$(cat said_lines)" = 'vek-player: bad.playlist:3: playback is paused: `resume` or `stop` before the next track' ] ||
-  fail "a faulty playlist was not refused alone" said_lines
+  die "a faulty playlist was not refused alone" said_lines
 expect 2 --pace 2 --step-ms 5 "$here/session.playlist"
 expect 1 --component no_such.dll "$here/session.playlist"
-grep -q '^vek-player: cannot load .*no_such\.dll: [A-Z].*[^0-9]$' said_lines || fail "no reason the module failed" said_lines
+grep -q '^vek-player: cannot load .*no_such\.dll: [A-Z].*[^0-9]$' said_lines || die "no reason the module failed" said_lines
 expect 2 no_such.playlist
-[ "$(cat said_lines)" = 'vek-player: cannot read no_such.playlist: No such file or directory' ] || fail "no reason" said_lines
+[ "$(cat said_lines)" = 'vek-player: cannot read no_such.playlist: No such file or directory' ] || die "no reason" said_lines
 expect 2 .
-[ "$(head -n 1 said_lines)" = 'vek-player: cannot read .: Is a directory' ] || fail "a directory is not named" said_lines
+[ "$(head -n 1 said_lines)" = 'vek-player: cannot read .: Is a directory' ] || die "a directory is not named" said_lines
 expect 0 --step-ms 0 "$here/../../programs/player/sample.playlist"
 
 # Ctrl+C (Wine turns SIGINT into it) while playing: stop, quit, unload, status 0.
 printf 'track\ntitle = Long\nplay 60s\n' >long.playlist
 : >said
-"$runner" "$player" --verbose long.playlist >said 2>&1 &
-pid=$!
-wait_for said dynamic_info || fail "playback did not start" said
-kill -INT $pid
-wait $pid
-status=$? pid=
+start_process player "$runner" "$player" --verbose long.playlist >said 2>&1
+wait_until 60 last_line_matches said dynamic_info || die "playback did not start" said
+stop_process player INT
+status=$?
 [ $status -eq 0 ] && [ "$(tr -d '\r' <said | tail -n 2)" = '[event] line 3: playback_stopped user
-vek-player: interrupted' ] || fail "the interrupt ended with $status" said
+vek-player: interrupted' ] || die "the interrupt ended with $status" said
 
 # Under the test preset Wine validates the heap and reports errors on standard error.
 heap=$(grep -h -E '[0-9a-f]{4}:(err|warn):heap' ./* 2>/dev/null)
-[ -z "$heap" ] || { echo "FAIL: Wine reported heap errors:"; echo "$heap"; exit 1; }
+[ -z "$heap" ] || die "Wine reported heap errors:
+$heap"
+finish "player and readers under Wine"

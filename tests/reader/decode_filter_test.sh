@@ -2,9 +2,14 @@
 # vek-ipc-decode as a filter: one output line per decodable input line (CR LF
 # taken too), the faults on standard error with their line numbers, the status.
 set -u
-failures=0
+# shellcheck source=tests/lib/scenario.sh
+source "$(dirname "$0")/../lib/scenario.sh"
 check() {  # name expected actual
-  [ "$2" = "$3" ] || { printf 'FAIL %s\n--- expected\n%s\n--- got\n%s\n' "$1" "$2" "$3"; failures=$((failures + 1)); }
+  [ "$2" = "$3" ] || fail "$1
+--- expected
+$2
+--- got
+$3"
 }
 record='dGl0bGUA:U29uZwA=;YXJ0aXN0AA==:QmFuZAA=;bGVuZ3RoAA==:MjE1AA==;'
 song='{"state":"playing","fields":[["title","Song"],["artist","Band"]],"length":215}'
@@ -25,5 +30,4 @@ nothing played yet" "$out"
 check "text status" 0 "$status"
 err=$("$1" --tune --text </dev/null 2>&1 >/dev/null); status=$?
 check "--tune with --text" "2 vek-ipc-decode: --tune excludes --text" "$status $(head -n 1 <<<"$err")"
-[ "$failures" -eq 0 ] && echo "decode filter: all checks passed"
-exit "$failures"
+finish "decode filter"

@@ -4,10 +4,11 @@
 #   command_line_test.sh PATH/vek-tune-publish
 set -u
 publisher=$1
+# shellcheck source=tests/lib/scenario.sh
+source "$(dirname "$0")/../lib/scenario.sh"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-failures=0
+at_exit rm -rf "$work"
+cd "$work" || die "cannot enter $work"
 mkdir folder
 printf 'secret\n' >pass && chmod 600 pass
 printf 'not a certificate\n' >ca.txt
@@ -20,8 +21,7 @@ refused() {  # the first line expected, arguments...
   first=$(head -n 1 err)
   if [ $status -ne 2 ] || [ "$first" != "vek-tune-publish: $want" ] || [ -s out ] ||
     ! sed -n 2p err | grep -q '^usage: vek-tune-publish --jid'; then
-    printf 'FAIL: %s\n  status %s, said:\n' "$*" "$status" && cat err out
-    failures=$((failures + 1))
+    fail "$*: status $status" err out
   fi
 }
 
@@ -34,7 +34,7 @@ refused "no password: give --password-file FILE or set VEK_XMPP_PASSWORD" --jid 
 # The refusal comes first, and the password is not echoed.
 refused "a password is never taken from the command line: use --password-file or VEK_XMPP_PASSWORD" \
   --password hunter2 --jdi a@b
-grep -q hunter2 err && { echo "FAIL: the password was echoed" && failures=$((failures + 1)); }
+if grep -q hunter2 err; then fail "the password was echoed" err; fi
 refused "--jid must have the form user@domain, not a@/r" --jid a@/r --password-file pass
 refused "--jid is required" --password-file pass
 refused "The following arguments were not expected: --jdi a@b" --jdi a@b --password-file pass
@@ -43,5 +43,4 @@ refused "--server: unexpected text after ']'" --jid a@b --password-file pass --s
 refused "--server: the port must be a number from 1 to 65535" --jid a@b --password-file pass --server h:65536
 refused "--server: no host name" --jid a@b --password-file pass --server :5222
 
-[ "$failures" -eq 0 ] && echo "vek-tune-publish: the command line is checked"
-exit "$failures"
+finish "vek-tune-publish's command line"
