@@ -5,20 +5,15 @@
 #include <limits>
 #include <optional>
 
-#include "text/ascii.h"
 #include "text/utf8.h"
 
 namespace mpris {
 namespace {
 
-// The value of the first tag named `name` in any letter case, as the other
-// outputs take it; nothing when that one is empty.
+// The first tag of a name, as every output reads it, as D-Bus text.
 std::optional<std::string> first_value(const reader::now_playing& state, std::string_view name) {
-  for (const auto& [field, value] : state.fields) {
-    if (text::equals_ignoring_ascii_case(field, name))
-      return value.empty() ? std::nullopt : std::optional(dbus_text(value));
-  }
-  return std::nullopt;
+  const std::string* value = reader::first_tag(state, name);
+  return value ? std::optional(dbus_text(*value)) : std::nullopt;
 }
 
 // "3" or "3/12" gives 3; anything else, or a number below 1, gives nothing.
@@ -30,16 +25,12 @@ std::optional<std::int32_t> position_number(std::string_view text) {
   return value;
 }
 
-// Whole seconds as microseconds; nothing for a length unknown (0), negative,
-// or too long for 64 bits of microseconds.
-std::optional<std::int64_t> length_microseconds(std::string_view text) {
-  std::int64_t seconds;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+// The known length in microseconds; nothing beyond 64 bits of them.
+std::optional<std::int64_t> length_microseconds(const reader::now_playing& state) {
   constexpr std::int64_t per_second = 1'000'000;
-  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || seconds < 1 ||
-      seconds > std::numeric_limits<std::int64_t>::max() / per_second)
-    return std::nullopt;
-  return seconds * per_second;
+  const auto seconds = reader::known_length(state);
+  if (!seconds || *seconds > std::numeric_limits<std::int64_t>::max() / per_second) return std::nullopt;
+  return *seconds * per_second;
 }
 
 }  // namespace
@@ -57,7 +48,7 @@ metadata_map no_track_metadata() { return {{"mpris:trackid", object_path{std::st
 metadata_map track_metadata(const reader::now_playing& state, const object_path& track_id) {
   metadata_map metadata;
   metadata["mpris:trackid"] = track_id;
-  if (auto length = length_microseconds(state.length)) metadata["mpris:length"] = *length;
+  if (auto length = length_microseconds(state)) metadata["mpris:length"] = *length;
   for (const auto& [key, tag] : {std::pair{"xesam:title", "title"}, {"xesam:album", "album"}}) {
     if (auto value = first_value(state, tag)) metadata[key] = *value;
   }

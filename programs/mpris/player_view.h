@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "reading/decoder.h"
+#include "reading/now_playing.h"
 
 namespace mpris {
 

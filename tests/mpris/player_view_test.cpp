@@ -1,0 +1,163 @@
+// The MPRIS bridge's pure part: what a run of reader states shows and when it
+// is signalled, with no bus. The bus itself is mpris_test.sh's and
+// listener_test.sh's.
+#include "mpris/player_view.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using mpris::bridge;
+using mpris::metadata_map;
+using mpris::object_path;
+using reader::now_playing;
+using reader::player_state;
+
+now_playing playing(std::vector<std::pair<std::string, std::string>> fields, std::string length = "200") {
+  return {player_state::playing, std::move(fields), std::move(length)};
+}
+now_playing in(player_state state) { return {state, {}, {}}; }
+
+const metadata_map no_track{{"mpris:trackid", object_path{"/org/mpris/MediaPlayer2/TrackList/NoTrack"}}};
+
+std::string track_id(const bridge& bridge) {
+  return std::get<object_path>(bridge.view().metadata.at("mpris:trackid")).text;
+}
+
+// Each line's changes (presence, properties) and the track ids: a repeated
+// line changes nothing, a track keeps its id across a stop and an absence,
+// and any other track, or the same tags with another length, gets a new one.
+TEST(mpris_bridge, signals_each_change_once_and_keeps_a_track_id_while_the_track_is_the_same) {
+  const auto a = playing({{"title", "A"}});
+  const auto b = playing({{"title", "B"}});
+  bridge bridge;
+  EXPECT_EQ(bridge.view().metadata, no_track) << "before the first line";
+
+  struct step {
+    now_playing state;
+    bool presence, properties;
+    const char* id;  // the track id while playing
+  };
+  const step steps[] = {
+      {in(player_state::none), true, false, nullptr},  // the name taken, nothing else changes
+      {a, false, true, "/org/vek_ipc/track/1"},
+      {a, false, false, "/org/vek_ipc/track/1"},
+      {in(player_state::stopped), false, true, nullptr},
+      {a, false, true, "/org/vek_ipc/track/1"},  // the same track again
+      {in(player_state::stopped), false, true, nullptr},
+      {in(player_state::absent), true, false, nullptr},  // only the name goes
+      {in(player_state::none), true, false, nullptr},
+      {a, false, true, "/org/vek_ipc/track/1"},
+      {b, false, true, "/org/vek_ipc/track/2"},
+      {a, false, true, "/org/vek_ipc/track/3"},  // back to A: a new track, not the first
+      {playing({{"title", "A"}}, "201"), false, true, "/org/vek_ipc/track/4"},
+      {playing({{"title", "A"}, {"genre", "x"}}, "201"), false, true, "/org/vek_ipc/track/5"},
+      {in(player_state::absent), true, true, nullptr},
+  };
+  int line = 0;
+  for (const auto& [state, presence, properties, id] : steps) {
+    ++line;
+    const auto changes = bridge.apply(state);
+    EXPECT_EQ(changes.presence, presence) << "line " << line;
+    EXPECT_EQ(changes.properties, properties) << "line " << line;
+    const auto& view = bridge.view();
+    EXPECT_EQ(view.present, state.state != player_state::absent) << "line " << line;
+    EXPECT_EQ(view.playing, id != nullptr) << "line " << line;
+    if (id) {
+      EXPECT_EQ(track_id(bridge), id) << "line " << line;
+    } else {
+      EXPECT_EQ(view.metadata, no_track) << "line " << line << ": not playing is the NoTrack id alone";
+    }
+  }
+}
+
+// The tags: the first of a name counts in any letter case, even when empty;
+// numbers and lengths only when they are whole and fit.
+TEST(mpris_track_metadata, takes_the_first_tag_of_each_name_and_only_valid_numbers_and_lengths) {
+  const object_path id{"/org/vek_ipc/track/7"};
+  const auto metadata = mpris::track_metadata(playing({{"Title", "First"},
+                                                       {"title", "Second"},
+                                                       {"ARTIST", "Band"},
+                                                       {"artist", "Other band"},
+                                                       {"album", ""},
+                                                       {"album", "Later album"},
+                                                       {"comment", std::string("a\0b\xff", 4)},
+                                                       {"uri", "file:///u"},
+                                                       {"url", "http://l"},
+                                                       {"tracknumber", "3/12"},
+                                                       {"discnumber", "0"}},
+                                                      "234"),
+                                              id);
+  const metadata_map expected{
+      {"mpris:trackid", id},
+      {"mpris:length", std::int64_t{234'000'000}},
+      {"xesam:title", std::string("First")},
+      {"xesam:artist", std::vector<std::string>{"Band"}},
+      {"xesam:comment", std::vector<std::string>{"a\xEF\xBF\xBD"
+                                                 "b\xEF\xBF\xBD"}},
+      {"xesam:url", std::string("http://l")},  // url before uri, whatever their order
+      {"xesam:trackNumber", std::int32_t{3}},
+  };
+  EXPECT_EQ(metadata, expected);
+  EXPECT_EQ(mpris::track_metadata(playing({{"uri", "file:///u"}, {"tracknumber", "two"}}), id).at("xesam:url"),
+            mpris::metadata_value(std::string("file:///u")));
+
+  constexpr std::int64_t longest = std::numeric_limits<std::int64_t>::max() / 1'000'000;
+  for (const auto& [length, microseconds] :
+       std::vector<std::pair<std::string, std::int64_t>>{{"1", 1'000'000},
+                                                         {std::to_string(longest), longest * 1'000'000},
+                                                         {std::to_string(longest + 1), 0},
+                                                         {"0", 0},
+                                                         {"-5", 0},
+                                                         {"", 0}}) {
+    const auto shown = mpris::track_metadata(playing({{"title", "T"}}, length), id);
+    if (microseconds) {
+      EXPECT_EQ(shown.at("mpris:length"), mpris::metadata_value(microseconds)) << "length " << length;
+    } else {
+      EXPECT_FALSE(shown.contains("mpris:length")) << "length " << length;
+    }
+  }
+}
+
+// The repeat after taking the name: due once, a delay later, cancelled by a
+// release; the loop's wait ends no sooner than it is due.
+TEST(mpris_late_repeat, is_due_once_a_delay_after_the_name_is_taken_unless_it_is_released) {
+  using clock = mpris::late_repeat::clock;
+  const clock::time_point t0 = clock::time_point{} + 1h;
+  constexpr auto never = clock::time_point::max();
+  mpris::late_repeat repeat;
+  EXPECT_EQ(repeat.next_due(), never);
+  EXPECT_FALSE(repeat.take_due(t0));
+
+  repeat.name_taken(t0);
+  EXPECT_EQ(repeat.next_due(), t0 + mpris::late_repeat::delay);
+  EXPECT_GE(mpris::late_repeat::delay, 500ms) << "too soon for a client that subscribes on seeing the name";
+  EXPECT_FALSE(repeat.take_due(t0 + mpris::late_repeat::delay - 1us));
+  EXPECT_TRUE(repeat.take_due(t0 + mpris::late_repeat::delay));
+  EXPECT_FALSE(repeat.take_due(t0 + 1h)) << "once";
+  EXPECT_EQ(repeat.next_due(), never);
+
+  repeat.name_taken(t0);
+  repeat.name_released();
+  EXPECT_FALSE(repeat.take_due(t0 + 1h)) << "released before it was due";
+
+  // poll's timeout: the bus's (-1: none) or the time to the repeat, whichever
+  // is sooner, rounded up.
+  EXPECT_EQ(mpris::poll_timeout_ms(-1, never, t0), -1);
+  EXPECT_EQ(mpris::poll_timeout_ms(25, never, t0), 25);
+  EXPECT_EQ(mpris::poll_timeout_ms(-1, t0 + 1000ms, t0), 1000);
+  EXPECT_EQ(mpris::poll_timeout_ms(-1, t0 + 10ms, t0 + 9999us), 1) << "rounded up, not 0";
+  EXPECT_EQ(mpris::poll_timeout_ms(25, t0 + 1000ms, t0), 25);
+  EXPECT_EQ(mpris::poll_timeout_ms(5000, t0 + 1000ms, t0), 1000);
+  EXPECT_EQ(mpris::poll_timeout_ms(-1, t0, t0 + 1s), 0) << "overdue";
+}
+
+}  // namespace
