@@ -46,17 +46,24 @@ run_preset() {
     return
   fi
   echo "==> $preset: test"
-  local log; log=$(mktemp)
+  local log ctest_status
+  log=$(mktemp)
   ctest --preset "$preset" -j2 2>&1 | tee "$log"
-  local line; line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
-  if [ -z "$line" ]; then
-    failed=$((failed + 1)); status=1
-  else
-    local total bad
+  ctest_status=${PIPESTATUS[0]}
+  # Whether it passed is ctest's status; its summary only gives the counts.
+  local line total=0 bad=0
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [ -n "$line" ]; then
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
     bad=$(sed -E 's/.*tests passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
-    passed=$((passed + total - bad)); failed=$((failed + bad))
-    [ "$bad" -eq 0 ] || status=1
+  fi
+  passed=$((passed + total - bad)); failed=$((failed + bad))
+  if [ "$ctest_status" -ne 0 ]; then
+    status=1
+    if [ "$bad" -eq 0 ]; then
+      echo "==> $preset: ctest ended with status $ctest_status"
+      failed=$((failed + 1))
+    fi
   fi
   rm -f "$log"
   # The win32 test preset runs Wine with its heap validation on; any heap error
