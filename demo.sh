@@ -69,13 +69,8 @@ source scripts/deps.sh
 vek_ensure_deps demo || die "dependency installation failed"
 
 build() {  # preset, description, targets...
-  local preset=$1 log=build/$1.demo-build.log
-  echo "==> building $2 ($preset preset)"
-  mkdir -p build
-  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target "${@:3}"; } >"$log" 2>&1; then
-    tail -n 30 "$log"
-    die "the $preset build failed (full log: $log)"
-  fi
+  echo "==> building $2 ($1 preset)"
+  build_preset "$1" "build/$1.demo-build.log" "${@:3}"
 }
 build win32-release "the component and its programs for 32-bit Windows" \
   foo_vek_ipc vek-player vek-ipc-read package_component

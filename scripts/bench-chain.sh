@@ -48,17 +48,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-build() {  # preset, targets...
-  local preset=$1 log=build/$1.bench-build.log
-  mkdir -p build
-  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target "${@:2}"; } >"$log" 2>&1; then
-    tail -n 30 "$log"
-    echo "bench-chain.sh: the $preset build failed (full log: $log)" >&2
-    exit 1
-  fi
-}
-build linux-release vek-tune-publish vek-tune-watch
-[ "$wine" -eq 0 ] || build win32-release foo_vek_ipc vek-player vek-ipc-read
+# shellcheck source=tests/lib/scenario.sh
+source tests/lib/scenario.sh
+build_preset linux-release build/linux-release.bench-build.log vek-tune-publish vek-tune-watch
+[ "$wine" -eq 0 ] || build_preset win32-release build/win32-release.bench-build.log foo_vek_ipc vek-player vek-ipc-read
 native=build/linux-release/bin
 publisher=${publisher:-$native/vek-tune-publish}
 [ -x "$publisher" ] || { echo "bench-chain.sh: no publisher at $publisher" >&2; exit 2; }

@@ -43,6 +43,12 @@
 #                              SIGTERM, and SIGKILL after 5 s; its status
 #   at_exit CMD [ARG...]       runs CMD with these ARGs when the script ends,
 #                              after its processes: the last registered first
+#
+# Building:
+#   build_preset PRESET LOG [TARGET...]
+#                              configures and builds the CMake preset (only the
+#                              TARGETs, when named), its output in LOG; if that
+#                              fails, shows LOG's last 30 lines and dies
 
 [ -z "${scenario_loaded:-}" ] || return 0
 scenario_loaded=1
@@ -147,6 +153,17 @@ stop_process() {
 
 at_exit() {
   scenario_at_exit+=("$(printf '%q ' "$@")")
+}
+
+build_preset() {
+  local preset=$1 log=$2 targets=()
+  shift 2
+  [ $# -eq 0 ] || targets=(--target "$@")
+  mkdir -p "$(dirname "$log")"
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" "${targets[@]}"; } >"$log" 2>&1; then
+    tail -n 30 "$log"
+    die "the $preset build failed (full log: $log)"
+  fi
 }
 
 scenario_gone() {  # ids...: none of them runs
