@@ -131,7 +131,7 @@ track_process() {
 
 running() {
   local pid=${scenario_pid[$1]:-}
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null
+  [ -n "$pid" ] && scenario_alive "$pid"
 }
 
 wait_process() {
@@ -166,10 +166,18 @@ build_preset() {
   fi
 }
 
+# Whether PID runs. A zombie does not: it has ended, and its parent (init,
+# for an orphan) collects it when it gets to it.
+scenario_alive() {  # pid
+  local stat
+  { read -r stat <"/proc/$1/stat"; } 2>/dev/null || return 1
+  stat=${stat##*) }
+  [ "${stat:0:1}" != Z ]
+}
 scenario_gone() {  # ids...: none of them runs
   local pid
   for pid; do
-    ! kill -0 "$pid" 2>/dev/null || return 1
+    ! scenario_alive "$pid" || return 1
   done
 }
 
@@ -199,7 +207,7 @@ scenario_end() {  # signal, ids...
   kill -CONT "$@" 2>/dev/null
   wait_until 10 scenario_gone "$@" || kill -KILL "$@" 2>/dev/null
   for pid in "${scenario_below[@]}"; do
-    ! kill -0 "$pid" 2>/dev/null || left+=("$pid")
+    ! scenario_alive "$pid" || left+=("$pid")
   done
   if [ ${#left[@]} -gt 0 ]; then
     kill -TERM "${left[@]}" 2>/dev/null
@@ -213,7 +221,7 @@ scenario_exit() {
   local status=$? pid live=() i
   set +e
   for pid in "${scenario_started[@]}"; do
-    ! kill -0 "$pid" 2>/dev/null || live+=("$pid")
+    ! scenario_alive "$pid" || live+=("$pid")
   done
   if [ ${#live[@]} -gt 0 ]; then
     {
