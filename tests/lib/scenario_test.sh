@@ -27,7 +27,8 @@ expect() {  # name, status, a line its output must hold
 script passes 'finish passes'
 run passes
 expect passes 0 'passes: all checks passed'
-script fails 'fail one; fail two "$0"; echo went on; finish fails'  # "$0": the script itself, shown
+# shellcheck disable=SC2016 # "$0" for the script, which shows itself
+script fails 'fail one; fail two "$0"; echo went on; finish fails'
 run fails
 expect fails 1 'went on'
 expect fails 1 'fails: 2 failed'
@@ -48,15 +49,16 @@ took=$(($(now_ms) - started))
   fail "wait_until 1 false: status $status after $took ms"
 wait_until 5 true || fail "wait_until 5 true gave up"
 
-# A process tree marked with a number of this run's own, so that another
-# test's processes are never taken for its leftovers.
-mark=$((900000000 + $$))
-script tree "start_process tree bash -c 'sleep $mark & sleep $mark & wait'
-start_process alone sleep $mark
-wait_until 10 eval '[ \"\$(pgrep -fxc \"sleep $mark\")\" -eq 3 ]' || die 'the processes did not start'
+# Processes that last until ended, named with a mark of this run's own, so
+# that another test's are never taken for its leftovers: a tree and one alone.
+mark="vek-mark-$$ -f /dev/null"
+lasting="exec -a vek-mark-$$ tail -f /dev/null"
+script tree "start_process tree bash -c '($lasting) & ($lasting) & wait'
+start_process alone bash -c '$lasting'
+wait_until 10 eval '[ \"\$(pgrep -fxc \"$mark\")\" -eq 3 ]' || die 'the processes did not start'
 touch '$work/started'
 \"\$@\""
-marked() { pgrep -fx "sleep $mark" >/dev/null; }
+marked() { pgrep -fx "$mark" >/dev/null; }
 for ending in "finish tree" "die tree" "false" "wait_until 600 false"; do
   rm -f "$work/started"
   if [ "$ending" = "wait_until 600 false" ]; then
@@ -73,8 +75,8 @@ for ending in "finish tree" "die tree" "false" "wait_until 600 false"; do
   fi
   # The script waits for what it ends: nothing is left once it has ended.
   if marked; then
-    fail "left after the script's end by '$ending': $(pgrep -afx "sleep $mark" | tr '\n' ';')"
-    pkill -fx "sleep $mark"
+    fail "left after the script's end by '$ending': $(pgrep -afx "$mark" | tr '\n' ';')"
+    pkill -fx "$mark"
   fi
 done
 
