@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "harness/config_record.h"
+#include "harness/player_fakes.h"
 #include "host/config.h"
-#include "player_side/host_standin.h"
 #include "support/errors.h"
 
 namespace {

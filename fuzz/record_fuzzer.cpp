@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/player_fakes.h"
 #include "publisher/record.h"
-#include "player_side/host_standin.h"
 #include "reading/decoder.h"
 
 namespace {
@@ -20,8 +20,8 @@ void require(bool condition) {
 }
 
 // The first value of the first field the lookup finds under `name`, else empty.
-std::string expected_value(const std::vector<player_field>& fields, const std::string& name) {
-  for (const player_field& field : fields) {
+std::string expected_value(const std::vector<test_field>& fields, const std::string& name) {
+  for (const test_field& field : fields) {
     if (field.found_by_name && field.name == name) return field.values.empty() ? "" : field.values[0];
   }
   return "";
@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto length_bits = input.ConsumeIntegral<std::uint64_t>();
   double seconds;
   std::memcpy(&seconds, &length_bits, sizeof seconds);
-  std::vector<player_field> fields(input.ConsumeIntegralInRange<std::size_t>(0, 12));
-  for (player_field& field : fields) {
+  std::vector<test_field> fields(input.ConsumeIntegralInRange<std::size_t>(0, 12));
+  for (test_field& field : fields) {
     field.found_by_name = input.ConsumeIntegralInRange(0, 7) != 0;
     field.values.resize(input.ConsumeIntegralInRange(0, 3));
     // The player's texts end at their first zero byte.
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::string& value : field.values) value = input.ConsumeRandomLengthString(600).c_str();
   }
   pfc::string8_fast record;
-  const bool built = build_now_playing_record(player_track_info(fields, seconds), record);
+  const bool built = build_now_playing_record(recording_track_info(fields, seconds), record);
   require(built != fields.empty());
   if (!built) return 0;
   // The decoder is strict: only base64 pieces, ':' and ';' get through it.

@@ -56,9 +56,7 @@ std::string ask(componentversion* identity, Operation operation) {
 }  // namespace
 
 void printing_console_sink::write_text(const char* text, std::uint32_t length) {
-  std::size_t size = 0;
-  while (size < length && text[size] != '\0') ++size;
-  std::string_view rest(text, size);
+  std::string_view rest = bounded_text(text, length);
   while (rest.ends_with('\n') || rest.ends_with('\r')) rest.remove_suffix(1);
   do {
     std::string_view line = rest.substr(0, rest.find('\n'));

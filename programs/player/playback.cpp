@@ -126,7 +126,7 @@ void playback::deliver_info(event what, const playlist::track_state& track) {
   std::vector<player_field> fields;
   std::string detail;
   for (const playlist::field& field : track.fields) {
-    fields.push_back({field.name, field.values, true});
+    fields.push_back({field.name, field.values});
     detail += field.name + "=";
     for (std::size_t i = 0; i < field.values.size(); ++i) detail += (i ? "|" : "") + field.values[i];
     detail += "; ";

@@ -80,7 +80,7 @@ TEST_F(module_test, factory_records_hand_out_their_static_service) {
 TEST_F(module_test, identity_answers_with_one_set_text_of_the_exact_length) {
   void* identity = component().service(componentversion_class);
   auto ask = [&](unsigned slot) {
-    player_host_string out("old text that must go");
+    recording_host_string out("old text that must go");
     EXPECT_EQ(raw::stack_imbalance(identity, slot, raw::words().ptr(static_cast<pfc::string_base*>(&out))), 0);
     EXPECT_EQ(out.set_text_calls().size(), 1u);
     EXPECT_EQ(out.other_calls(), 0u);

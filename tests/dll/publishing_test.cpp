@@ -113,7 +113,7 @@ TEST_F(session, identical_information_is_written_once_and_stop_holds_until_a_new
   // Every slot pops its arguments and changes nothing it should not.
   const auto before = read_title();
   const std::size_t console_lines = first_console.writes().size();
-  player_track_handle track;
+  counting_track_handle track;
   track.add_reference();
   track.add_reference();
   const void* handle = static_cast<service_base*>(&track);

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "harness/module_loader.h"
+#include "harness/player_fakes.h"
 #include "harness/raw_call.h"
 #include "harness/window_title.h"
-#include "player_side/host_standin.h"
 
 class loaded_component {
  public:

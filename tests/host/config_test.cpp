@@ -14,7 +14,7 @@
 
 #include "harness/config_record.h"
 #include "harness/failing_heap.h"
-#include "player_side/host_standin.h"
+#include "harness/player_fakes.h"
 #include "support/errors.h"
 
 // Index nodes are the only objects the configuration code takes from the

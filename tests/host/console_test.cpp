@@ -5,14 +5,14 @@
 
 #include <stdexcept>
 
+#include "harness/player_fakes.h"
 #include "host/module.h"
 #include "support/errors.h"
-#include "player_side/host_standin.h"
 
 namespace {
 
-using call = player_host_api::call;
-using creation = player_host_api::creation;
+using call = scripted_host_api::call;
+using creation = scripted_host_api::creation;
 
 class console_output : public ::testing::Test {
  protected:
@@ -25,7 +25,7 @@ class console_output : public ::testing::Test {
     kept_host_api = nullptr;
   }
 
-  player_host_api api;
+  scripted_host_api api;
   player_console_sink first, second;
 };
 

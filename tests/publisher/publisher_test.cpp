@@ -3,10 +3,10 @@
 
 #include <stdexcept>
 
+#include "harness/player_fakes.h"
 #include "host/module.h"
 #include "host/services.h"
 #include "platform/standin.h"
-#include "player_side/host_standin.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "wire/format.h"
@@ -31,7 +31,7 @@ class publisher : public ::testing::Test {
   }
 
   int module = 0;
-  player_host_api api;
+  scripted_host_api api;
   player_console_sink sink;
   player_callback_registry registry, second;
   service_impl_single_t<initquit_tutorial1> service;
@@ -39,7 +39,7 @@ class publisher : public ::testing::Test {
 
 TEST_F(publisher, a_registry_that_hands_out_nothing_counts_as_missing) {
   api.add_service(registry);
-  api.set_creation(playback_callback_registry::class_id, player_host_api::creation::refused);
+  api.set_creation(playback_callback_registry::class_id, scripted_host_api::creation::refused);
   service.start();
   EXPECT_TRUE(registry.registrations().empty());
   EXPECT_EQ(sink.writes().size(), 1u);

@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "player_side/host_standin.h"
+#include "harness/player_fakes.h"
 #include "reading/decoder.h"
 
 namespace {
@@ -46,14 +46,14 @@ TEST(NowPlayingRecord, ReproducesTheWorkedExampleReplacingOldText) {
 
 TEST(NowPlayingRecord, DecodesToTheFirstValueOfEachFieldByteForByte) {
   const std::string ascii = "a:b;c=", utf8 = "\303\234ber \xE2\x99\xAB", long_value(700, '\xFB');
-  const std::vector<player_field> fields{
+  const std::vector<test_field> fields{
       {"genre", {"Rock", "Pop"}}, {"t", {"1"}},    {"t", {"2"}},    {"e", {""}},       {"none", {}},
       {"lost", {"x"}, false},     {ascii, {utf8}}, {utf8, {ascii}}, {"", {long_value}}};
-  const player_track_info info(fields, -215.4);
+  const recording_track_info info(fields, -215.4);
   const entries expected{{"genre", "Rock"}, {"t", "1"},    {"t", "1"},    {"e", ""},        {"none", ""},
                          {"lost", ""},      {ascii, utf8}, {utf8, ascii}, {"", long_value}, {"length", "-215"}};
   EXPECT_EQ(decoded_record(info), expected);
-  for (const player_track_info::lookup& lookup : info.lookups()) EXPECT_EQ(lookup.length, 0xFFFFFFFFu);
+  for (const recording_track_info::lookup& lookup : info.lookups()) EXPECT_EQ(lookup.length, 0xFFFFFFFFu);
 }
 
 // Track information from a careless player: null texts, and a lookup that

@@ -27,10 +27,10 @@
 
 #include "harness/module_heap.h"
 #include "harness/module_loader.h"
+#include "harness/player_fakes.h"
 #include "harness/raw_call.h"
 #include "harness/ucrt_format.h"
 #include "harness/window_title.h"
-#include "player_side/host_standin.h"
 
 namespace {
 
@@ -439,7 +439,7 @@ void session::info(const track& t) {
 }
 
 void session::handle_event(handler_slot slot) {
-  player_track_handle handle;
+  counting_track_handle handle;
   const bool null = random_.chance(200);
   if (!null) handle.add_reference();  // the reference the handler receives and owns
   raw::call<void>(handler(), slot, null ? nullptr : static_cast<track_handle*>(&handle));

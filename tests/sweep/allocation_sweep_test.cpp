@@ -18,10 +18,10 @@
 
 #include "harness/config_record.h"
 #include "harness/failing_heap.h"
+#include "harness/player_fakes.h"
 #include "host/config.h"
 #include "host/module.h"
 #include "platform/standin.h"
-#include "player_side/host_standin.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
@@ -109,13 +109,15 @@ struct world {
   player_callback_registry registry;
   service_impl_single_t<initquit_tutorial1> service;
 
-  const std::vector<player_field> song_fields{
+  // Their lookup logs grow on the heap too: a refused request there is a
+  // player's find_field failing while the record is built.
+  const std::vector<test_field> song_fields{
       {"title", {"Song"}}, {"artist", {"Band", "Guest"}}, {"album", {"An album name long enough to grow the record"}}};
-  player_track_info intro{{{"title", {"Intro"}}}, 10.0};
-  player_track_info song{song_fields, 215.4};
-  player_track_info song_again{song_fields, 215.4};
-  const std::string intro_record = expected_record(player_track_info{{{"title", {"Intro"}}}, 10.0});
-  const std::string song_record = expected_record(player_track_info{song_fields, 215.4});
+  recording_track_info intro{{{"title", {"Intro"}}}, 10.0};
+  recording_track_info song{song_fields, 215.4};
+  recording_track_info song_again{song_fields, 215.4};
+  const std::string intro_record = expected_record(recording_track_info{{{"title", {"Intro"}}}, 10.0});
+  const std::string song_record = expected_record(recording_track_info{song_fields, 215.4});
   std::size_t title_writes = 0;
   std::size_t failure_lines = 0;
 
