@@ -33,11 +33,12 @@ vek_packages_demo="$vek_packages_install prosody openssl dbus-daemon playerctl"
 # is tested against (the tests run their own instance; the package's service,
 # if it starts, is left alone); Python for the relay and the failing server of
 # the publisher's robustness scenarios; dbus-monitor (dbus-bin) and busctl
-# (systemd) besides playerctl for vek-mpris; dpkg-dev (dpkg-shlibdeps) and
+# (systemd) besides playerctl for vek-mpris, and Python's GLib bindings for
+# the MPRIS listener that vek-mpris is tested with; dpkg-dev (dpkg-shlibdeps) and
 # lintian (and file, which CPack runs) to make and check the Debian package.
 # Google Benchmark itself is built from Debian's source package (below).
 vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-dev libssl-dev ejabberd python3
-  dbus-bin systemd dpkg-dev lintian file"
+  dbus-bin systemd python3-gi gir1.2-glib-2.0 dpkg-dev lintian file"
 
 vek_ensure_deps() {
   local packages

@@ -1,33 +1,26 @@
 // vek-mpris: shows what the player plays to the desktop as an MPRIS 2 media
 // player on the session bus. Reads the reader's JSON lines (vek-ipc-read
 // --watch) on standard input; owns org.mpris.MediaPlayer2.SUFFIX while the
-// player runs. One thread polls standard input, signals and the bus together,
-// so properties are answered while the input is idle. On end of input,
+// player runs. It runs in the bridges' one loop, which waits on standard
+// input, signals and the bus together, so properties are answered while the
+// input is idle. On end of input,
 // SIGINT or SIGTERM it releases the name and exits 0.
 // The command line, its output and its exit statuses are told by --help.
-#include <poll.h>
 #include <sdbus-c++/sdbus-c++.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <variant>
 
 #include "cli/command_line.h"
 #include "mpris/bus_api.h"
 #include "mpris/mpris_object.h"
 #include "mpris/player_view.h"
+#include "reading/bridge_loop.h"
 #include "reading/output.h"
-#include "reading/state_input.h"
 
 namespace {
 
@@ -37,10 +30,9 @@ constexpr char description[] =
     "Shows what the player plays to the desktop (media keys, panels, playerctl) as\n"
     "an MPRIS 2 media player on the session bus, read from the JSON lines of\n"
     "vek-ipc-read.exe --watch (or vek-ipc-decode) on standard input.";
-constexpr char footer[] =
-    "Input: the reader's JSON lines, one state per line, as vek-tune-publish takes them:\n"
-    "  {\"state\":\"playing\",\"fields\":[[\"title\",\"Song\"],...],\"length\":215}\n"
-    "  {\"state\":\"stopped\"}  {\"state\":\"none\"}  {\"state\":\"absent\"}\n"
+const std::string footer =
+    reader::json_lines_help("Input: the reader's JSON lines, one state per line, as vek-tune-publish takes them:",
+                            true) +
     "A malformed line is reported on standard error and skipped.\n"
     "\n"
     "It owns the bus name org.mpris.MediaPlayer2.SUFFIX while the player runs (any\n"
@@ -76,7 +68,7 @@ constexpr char footer[] =
     "1 runtime failure: no session bus, the bus connection was lost, or another\n"
     "program owns the bus name; 2 usage error.\n";
 
-void say(const std::string& text) { std::fprintf(stderr, "%s: %s\n", program, text.c_str()); }
+void say(const std::string& text) { reader::say(program, text); }
 
 struct options {
   std::string name_suffix = "vek_ipc";
@@ -108,13 +100,76 @@ struct runtime_failure {
   std::string text;
 };
 
-int run(const options& opts) {
-  const int signal_fd = reader::end_signals_descriptor();
-  if (signal_fd < 0) {
-    say(std::string("cannot watch for signals: ") + std::strerror(errno));
-    return cli::exit_failure;
+// vek-mpris in the bridges' loop: the object on the bus, the name owned while
+// the player runs, and the bus's own events.
+class mpris_bridge final : public reader::bridge {
+ public:
+  mpris_bridge(const options& opts, sdbus::IConnection& connection)
+      : opts_(opts),
+        connection_(connection),
+        object_(connection, opts.identity),
+        bus_name_(std::string(mpris::bus_name_prefix) + opts.name_suffix) {}
+
+  void take(const reader::now_playing& state) override {
+    const auto changes = view_.apply(state);
+    const auto& view = view_.view();
+    // Taken before the change is signalled and released after it, so that
+    // whoever watches the name sees every change.
+    if (changes.presence && view.present) set_owned(true);
+    object_.show(view, changes);
+    if (changes.presence && !view.present) set_owned(false);
+    if (opts_.verbose && (changes.presence || changes.properties)) {
+      std::string line_text = reader::clock_time() + " " + reader::text_line(state);
+      if (changes.presence) line_text += (view.present ? "; owns " : "; released ") + bus_name_;
+      say(line_text);
+    }
   }
 
+  std::variant<wait, int> turn(bool ending) override {
+    object_.run_due(clock::now());
+    while (mpris::bus::process_pending(connection_)) {
+    }
+    if (ending) {
+      if (owned_) set_owned(false);
+      return cli::exit_success;
+    }
+    const auto bus = mpris::bus::next_wait(connection_);
+    wait next;
+    next.descriptors[0] = bus.descriptors[0];
+    next.descriptors[1] = bus.descriptors[1];
+    if (bus.timeout_ms >= 0) next.until = clock::now() + std::chrono::milliseconds(bus.timeout_ms);
+    // The object's repeat of the state after taking the name is due then.
+    next.until = std::min(next.until, object_.next_due());
+    return next;
+  }
+
+ private:
+  void set_owned(bool own) {
+    try {
+      if (own) {
+        mpris::bus::request_name(connection_, bus_name_);
+      } else {
+        mpris::bus::release_name(connection_, bus_name_);
+      }
+      owned_ = own;
+    } catch (const sdbus::Error& error) {
+      if (own && error.getName() == "org.freedesktop.DBus.Error.FileExists")
+        throw runtime_failure{"cannot own " + bus_name_ +
+                              ": another program owns it (choose another name with --name)"};
+      throw runtime_failure{"cannot " + std::string(own ? "own " : "release ") + bus_name_ + ": " +
+                            error.getMessage()};
+    }
+  }
+
+  const options& opts_;
+  sdbus::IConnection& connection_;
+  mpris::mpris_object object_;
+  mpris::bridge view_;
+  const std::string bus_name_;
+  bool owned_ = false;
+};
+
+int run(const options& opts) {
   std::unique_ptr<sdbus::IConnection> connection;
   try {
     connection = sdbus::createSessionBusConnection();
@@ -129,67 +184,9 @@ int run(const options& opts) {
     say("cannot connect to the session bus (" + where + "): " + error.getMessage());
     return cli::exit_failure;
   }
-  mpris::mpris_object object(*connection, opts.identity);
-  mpris::bridge bridge;
-  const std::string bus_name = std::string(mpris::bus_name_prefix) + opts.name_suffix;
-  bool owned = false;
-
-  auto set_owned = [&](bool own) {
-    try {
-      if (own) {
-        mpris::bus::request_name(*connection, bus_name);
-      } else {
-        mpris::bus::release_name(*connection, bus_name);
-      }
-      owned = own;
-    } catch (const sdbus::Error& error) {
-      if (own && error.getName() == "org.freedesktop.DBus.Error.FileExists")
-        throw runtime_failure{"cannot own " + bus_name + ": another program owns it (choose another name with --name)"};
-      throw runtime_failure{"cannot " + std::string(own ? "own " : "release ") + bus_name + ": " + error.getMessage()};
-    }
-  };
-
-  auto on_state = [&](const reader::now_playing& state) {
-    const auto changes = bridge.apply(state);
-    const auto& view = bridge.view();
-    // Taken before the change is signalled and released after it, so that
-    // whoever watches the name sees every change.
-    if (changes.presence && view.present) set_owned(true);
-    object.show(view, changes);
-    if (changes.presence && !view.present) set_owned(false);
-    if (opts.verbose && (changes.presence || changes.properties)) {
-      std::string line_text = reader::clock_time() + " " + reader::text_line(state);
-      if (changes.presence) line_text += (view.present ? "; owns " : "; released ") + bus_name;
-      say(line_text);
-    }
-  };
-
-  reader::state_input input(STDIN_FILENO, on_state, [](const std::string& text) { say(text); });
-  bool input_open = true, finishing = false;
   try {
-    for (;;) {
-      while (mpris::bus::process_pending(*connection)) {
-      }
-      if (finishing) break;
-      const auto bus = mpris::bus::next_wait(*connection);
-      pollfd watched[4] = {
-          {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, bus.descriptors[0], bus.descriptors[1]};
-      // The object's repeat of the state after taking the name is due then.
-      const int timeout_ms =
-          mpris::poll_timeout_ms(bus.timeout_ms, object.next_due(), std::chrono::steady_clock::now());
-      if (poll(watched, 4, timeout_ms) < 0 && errno != EINTR) {
-        say(std::string("cannot wait for input: ") + std::strerror(errno));
-        return cli::exit_failure;
-      }
-      signalfd_siginfo received;
-      if (read(signal_fd, &received, sizeof received) == sizeof received) finishing = true;
-      if (!finishing && input_open && (watched[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-        input_open = input.read(false);
-        if (!input_open) finishing = true;
-      }
-      object.run_due(std::chrono::steady_clock::now());
-    }
-    if (owned) set_owned(false);
+    mpris_bridge bridge(opts, *connection);
+    return reader::run_bridge(program, bridge, reader::input_pace::chunk);
   } catch (const runtime_failure& failure) {
     say(failure.text);
     return cli::exit_failure;
@@ -197,18 +194,14 @@ int run(const options& opts) {
     say("lost the session bus: " + error.getMessage());
     return cli::exit_failure;
   }
-  return cli::exit_success;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
+  return reader::run_reporting_failure(program, [&] {
     auto parsed = parse_options(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     return run(std::get<options>(parsed));
-  } catch (const std::exception& error) {
-    say(std::string("failed: ") + error.what());
-    return cli::exit_failure;
-  }
+  });
 }

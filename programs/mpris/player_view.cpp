@@ -98,14 +98,6 @@ bool late_repeat::take_due(clock::time_point now) {
   return true;
 }
 
-int poll_timeout_ms(int other_ms, late_repeat::clock::time_point due, late_repeat::clock::time_point now) {
-  if (due == late_repeat::clock::time_point::max()) return other_ms;
-  if (due <= now) return 0;
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
-  const int due_ms = wait > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(wait);
-  return other_ms < 0 ? due_ms : std::min(other_ms, due_ms);
-}
-
 bool is_name_element(std::string_view text) {
   constexpr std::size_t longest_name = 255;
   if (text.empty() || text.size() > longest_name - bus_name_prefix.size()) return false;

@@ -89,11 +89,6 @@ class late_repeat {
   clock::time_point due_ = clock::time_point::max();
 };
 
-// How long poll(2) may wait, in milliseconds, for `other_ms` (-1: no limit)
-// and `due` (time_point::max(): none) both: the sooner, rounded up so that
-// the wait never ends before `due` (which would only wake up to wait again).
-int poll_timeout_ms(int other_ms, late_repeat::clock::time_point due, late_repeat::clock::time_point now);
-
 // True when `text` can follow "org.mpris.MediaPlayer2." as one element of a
 // bus name: ASCII letters, digits, '_' and '-', not starting with a digit,
 // the whole name within 255 characters.

@@ -11,10 +11,12 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <memory>
 
 #include "reading/state_input.h"
 
 namespace reader {
+namespace {
 
 // SIGINT and SIGTERM, blocked for the process, as a descriptor to wait on:
 // the bridge then ends in order instead of being cut off.
@@ -26,8 +28,6 @@ int end_signals_descriptor() {
   sigprocmask(SIG_BLOCK, &signals, nullptr);
   return signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
 }
-
-namespace {
 
 // Milliseconds for poll(2) until `until`, rounded up: waking before a
 // deadline would only spin until it. -1 for no deadline.
@@ -46,16 +46,15 @@ int run_bridge(std::string_view program, bridge& bridge, input_pace pace) {
     say(program, std::string("cannot watch for signals: ") + std::strerror(errno));
     return 1;
   }
+  // Closed however the loop ends: a bridge's failure may leave it by an exception.
+  const std::unique_ptr<const int, void (*)(const int*)> signal_guard(&signal_fd, [](const int* fd) { close(*fd); });
   state_input input(
       STDIN_FILENO, [&bridge](const now_playing& state) { bridge.take(state); },
       [program](const std::string& text) { say(program, text); });
   bool input_open = true, ending = false;
   for (;;) {
     auto next = bridge.turn(ending);
-    if (const int* status = std::get_if<int>(&next)) {
-      close(signal_fd);
-      return *status;
-    }
+    if (const int* status = std::get_if<int>(&next)) return *status;
     const auto& wait = std::get<bridge::wait>(next);
     pollfd watched[4] = {{signal_fd, POLLIN, 0},
                          {input_open ? STDIN_FILENO : -1, POLLIN, 0},
@@ -63,7 +62,6 @@ int run_bridge(std::string_view program, bridge& bridge, input_pace pace) {
                          wait.descriptors[1]};
     if (poll(watched, 4, poll_timeout(wait.until)) < 0 && errno != EINTR) {
       say(program, std::string("cannot wait for input: ") + std::strerror(errno));
-      close(signal_fd);
       return 1;
     }
     signalfd_siginfo received;

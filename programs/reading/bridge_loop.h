@@ -61,7 +61,4 @@ void say(std::string_view program, std::string_view text);
 // The local time of day, "12:00:01", for the bridges' --verbose lines.
 std::string clock_time();
 
-// TRANSITIONAL until vek-mpris runs in run_bridge.
-int end_signals_descriptor();
-
 }  // namespace reader

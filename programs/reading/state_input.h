@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "reading/now_playing.h"
-#include "reading/bridge_loop.h"  // TRANSITIONAL
 
 namespace reader {
 
