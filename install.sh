@@ -163,41 +163,6 @@ for preset in "${builds[@]}"; do
   tail -n 1 "$log"
 done
 
-# systemd splits ExecStart= into words and expands % and $ in it, and takes
-# Documentation= as a URL: the paths CMake wrote into a unit are rewritten so
-# that systemd reads them back as they are (for a prefix with a space, say).
-systemd_word() {  # path
-  local word=$1
-  word=${word//\\/\\\\}
-  word=${word//\"/\\\"}
-  word=${word//%/%%}
-  word=${word//\$/\$\$}
-  if [ "$word" != "$1" ] || [[ $1 == *[[:space:]\']* ]]; then word="\"$word\""; fi
-  printf '%s' "$word"
-}
-systemd_file_url() {  # path: percent-encoded, each % doubled (a unit's specifier)
-  local LC_ALL=C url=file:// i char
-  for ((i = 0; i < ${#1}; i++)); do
-    char=${1:i:1}
-    case "$char" in
-      [A-Za-z0-9/._~-]) url+=$char ;;
-      *) url+=$(printf '%%%%%02X' "'$char") ;;
-    esac
-  done
-  printf '%s' "$url"
-}
-systemd_paths() {  # unit file
-  local line lines=()
-  while IFS= read -r line || [ -n "$line" ]; do
-    case "$line" in
-      "ExecStart=$prefix/"*) line="ExecStart=$(systemd_word "${line#ExecStart=}")" ;;
-      "Documentation=file://$prefix/"*) line="Documentation=$(systemd_file_url "${line#Documentation=file://}")" ;;
-    esac
-    lines+=("$line")
-  done <"$1"
-  [ "$(printf '%s\n' "${lines[@]}")" = "$(cat "$1")" ] || printf '%s\n' "${lines[@]}" >"$1"
-}
-
 install_into() {  # DESTDIR (empty: the real place)
   local preset
   for preset in "${builds[@]}"; do
@@ -243,9 +208,6 @@ for path in "${new_files[@]}" "$manifest"; do
 done
 
 install_into "" || fail "installing into $prefix failed"
-for unit_name in "${unit_names[@]}"; do
-  systemd_paths "$unit_dir/$unit_name" || fail "could not write $unit_dir/$unit_name"
-done
 # Files an earlier install put there that this one does not install any more.
 while IFS= read -r path; do
   [ -n "$path" ] || continue
