@@ -8,52 +8,35 @@
 # own install is never touched).
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
+source tests/lib/scenario.sh
 me=test-deb
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-finish() {
-  if [ $failures -ne 0 ]; then
-    echo "$me: $failures failures"
-    exit 1
-  fi
-  echo "$me: $*"
-  [ "$*" = passed ] && exit 0
-  exit 77
-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/vek-deb.XXXXXX")
 installed=0
-cleanup() {
-  # A failure half-way must not leave the package installed.
-  [ $installed -eq 0 ] || apt-get purge -y -q vek-ipc >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# A failure half-way must not leave the package installed.
+purge_if_installed() { [ $installed -eq 0 ] || apt-get purge -y -q vek-ipc >/dev/null 2>&1; }
+at_exit rm -rf "$work"
+at_exit purge_if_installed
 
 version=$(sed -nE 's/^project\(.* VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 deb_name=vek-ipc_${version}_$(dpkg --print-architecture).deb
 deb=build/linux-release/$deb_name
 
 echo "==> building the release presets and $deb_name"
-for preset in linux-release win32-release; do
-  { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$work/build" 2>&1 ||
-    { tail -n 20 "$work/build"; fail "building $preset"; finish; }
-done
+for preset in linux-release win32-release; do build_preset "$preset" "$work/build-$preset"; done
 rm -f "$deb"
 cpack -G DEB --config build/linux-release/CPackConfig.cmake >"$work/cpack" 2>&1 && [ -f "$deb" ] ||
-  { tail -n 20 "$work/cpack"; fail "cpack did not make $deb"; finish; }
+  die "cpack did not make $deb" "$work/cpack"
 
 echo "==> lintian"
 lintian "$deb" 2>&1 | grep -v 'running with root privileges' | tee "$work/lintian"
 [ "${PIPESTATUS[0]}" -le 1 ] || fail "lintian could not check $deb"
 if grep -q '^E:' "$work/lintian"; then fail "lintian found errors"; fi
 
-[ "$(id -u)" -eq 0 ] || finish "skipped: installing the package needs root (it was made, lintian found no errors)"
-command -v apt-get >/dev/null || finish "skipped: no apt-get to install the package with"
+[ "$failures" -eq 0 ] || finish $me
+[ "$(id -u)" -eq 0 ] || skip $me "installing the package needs root (it was made, lintian found no errors)"
+command -v apt-get >/dev/null || skip $me "no apt-get to install the package with"
 if dpkg-query -W -f='${Status}\n' vek-ipc 2>/dev/null | grep -qv '^unknown ok not-installed$'; then
-  finish "skipped: vek-ipc is installed on this machine; it is left alone"
+  skip $me "vek-ipc is installed on this machine; it is left alone"
 fi
 
 # The package's folders that are here before it: the only ones it may leave.
@@ -64,7 +47,7 @@ done >"$work/dirs-before"
 echo "==> apt-get install ./$deb_name"
 installed=1
 (cd build/linux-release && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "./$deb_name") >"$work/apt" 2>&1 ||
-  { tail -n 20 "$work/apt"; fail "apt-get install ./$deb_name"; finish; }
+  die "apt-get install ./$deb_name" "$work/apt"
 dpkg -L vek-ipc >"$work/listed"
 expected=$(LC_ALL=C sort <<<"/usr/bin/vek-ipc-decode
 /usr/bin/vek-mpris
@@ -110,8 +93,7 @@ for service in vek-tune-publish:vek-tune-service vek-mpris:vek-mpris-service; do
 done
 
 echo "==> apt-get purge vek-ipc"
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vek-ipc >"$work/apt" 2>&1 ||
-  { tail -n 20 "$work/apt"; fail "apt-get purge vek-ipc"; }
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vek-ipc >"$work/apt" 2>&1 || fail "apt-get purge vek-ipc" "$work/apt"
 installed=0
 while IFS= read -r path; do
   if [ "$path" = /. ]; then
@@ -122,4 +104,4 @@ while IFS= read -r path; do
     fail "left after the purge: $path"
   fi
 done <"$work/listed"
-finish passed
+finish $me
