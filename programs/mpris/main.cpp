@@ -156,8 +156,7 @@ class mpris_bridge final : public reader::bridge {
       if (own && error.getName() == "org.freedesktop.DBus.Error.FileExists")
         throw runtime_failure{"cannot own " + bus_name_ +
                               ": another program owns it (choose another name with --name)"};
-      throw runtime_failure{"cannot " + std::string(own ? "own " : "release ") + bus_name_ + ": " +
-                            error.getMessage()};
+      throw runtime_failure{"cannot " + std::string(own ? "own " : "release ") + bus_name_ + ": " + error.getMessage()};
     }
   }
 

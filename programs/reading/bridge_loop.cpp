@@ -56,10 +56,8 @@ int run_bridge(std::string_view program, bridge& bridge, input_pace pace) {
     auto next = bridge.turn(ending);
     if (const int* status = std::get_if<int>(&next)) return *status;
     const auto& wait = std::get<bridge::wait>(next);
-    pollfd watched[4] = {{signal_fd, POLLIN, 0},
-                         {input_open ? STDIN_FILENO : -1, POLLIN, 0},
-                         wait.descriptors[0],
-                         wait.descriptors[1]};
+    pollfd watched[4] = {
+        {signal_fd, POLLIN, 0}, {input_open ? STDIN_FILENO : -1, POLLIN, 0}, wait.descriptors[0], wait.descriptors[1]};
     if (poll(watched, 4, poll_timeout(wait.until)) < 0 && errno != EINTR) {
       say(program, std::string("cannot wait for input: ") + std::strerror(errno));
       return 1;

@@ -35,10 +35,10 @@ constexpr char description[] =
     "Publishes what the player plays as the XMPP User Tune (XEP-0118, over PEP) of\n"
     "the account USER@DOMAIN, read from the JSON lines of vek-ipc-read.exe --watch\n"
     "(or vek-ipc-decode) on standard input.";
-const std::string footer = reader::json_lines_help(
-                               "Input: the reader's JSON lines, one state per line (not its --tune output):", true) +
-                           "A malformed line is reported on standard error and skipped.\n"
-                           "\n"
+const std::string footer =
+    reader::json_lines_help("Input: the reader's JSON lines, one state per line (not its --tune output):", true) +
+    "A malformed line is reported on standard error and skipped.\n"
+    "\n"
     "It publishes each change as the current item of the account's tune node: the\n"
     "payload vek-ipc-read --tune would print (the empty <tune/> when stopped, when\n"
     "nothing has played or without a player), at most once a second and always\n"
