@@ -1,6 +1,5 @@
 #include "mpris/player_view.h"
 
-#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <optional>
