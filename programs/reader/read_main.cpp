@@ -2,13 +2,16 @@
 // message-only window, as one JSON line, with --tune one tune payload, or with
 // --text one readable line. With --watch it polls until interrupted and prints
 // a line whenever the printed line changes, the window appearing and
-// disappearing included ("absent" when there is no window). An undecodable
-// title is reported on standard error and leaves the last printed state
-// standing. Exit status: 0; 1 when a single read finds an undecodable title or
+// disappearing included ("absent" when there is no window); with
+// --until-prefix-idle the watch also ends once nothing but Wine's own
+// processes has run in the prefix for a while. An undecodable title is
+// reported on standard error and leaves the last printed state standing.
+// Exit status: 0; 1 when a single read finds an undecodable title or
 // standard output fails; 2 for bad usage.
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -27,15 +30,52 @@
 
 namespace {
 
-// Several looks at every state that lasts 100 ms, at little cost while idle.
-constexpr DWORD poll_interval_ms = 25;
+// A present window: several looks at every state that lasts 100 ms, at
+// little cost while idle. No window (the player starting, or another program
+// of the prefix running): each look is a round trip to wineserver, so they
+// are few; a window that appears is still seen within half a second.
+constexpr DWORD present_poll_ms = 25;
+constexpr DWORD absent_poll_ms = 500;
+// How long the prefix must run nothing but Wine's own processes before
+// --until-prefix-idle ends the watch. It also covers a player's start, which
+// may show no process of its own at first.
+constexpr ULONGLONG idle_ends_watch_ms = 5000;
 
+// Ctrl+C and the like end the watch at once, with status 0: set from the
+// console's handler thread, waited on between two polls.
 std::atomic<bool> interrupted{false};
+HANDLE interrupt_event = nullptr;
 
-// Ctrl+C and the like end the watch between two polls, with status 0.
 BOOL WINAPI on_console_event(DWORD) {
   interrupted = true;
+  if (interrupt_event) SetEvent(interrupt_event);
   return TRUE;
+}
+
+// Processes that Wine runs in every prefix for as long as any program runs
+// there; they end by themselves once the last one has.
+constexpr std::wstring_view wine_own_processes[] = {L"services.exe", L"explorer.exe",  L"plugplay.exe",
+                                                    L"rpcss.exe",    L"svchost.exe",   L"winedevice.exe",
+                                                    L"conhost.exe",  L"winemenubuilder.exe"};
+
+// Whether the prefix runs a program besides Wine's own processes, this one and
+// its children (a console host). When the list cannot be read, it says yes,
+// so that the watch goes on.
+bool prefix_runs_a_program() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return true;
+  const DWORD self = GetCurrentProcessId();
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == self || entry.th32ParentProcessID == self) continue;
+    const std::wstring_view name = entry.szExeFile;
+    found = std::none_of(std::begin(wine_own_processes), std::end(wine_own_processes),
+                         [&](std::wstring_view own) { return lstrcmpiW(own.data(), name.data()) == 0; });
+  }
+  CloseHandle(snapshot);
+  return found;
 }
 
 // Reads the title of the player's window into a buffer kept between reads.
@@ -69,6 +109,9 @@ constexpr char tune_help[] =
     "--tune prints the XEP-0118 <tune/> payload instead (the empty <tune/> when\n"
     "  nothing plays). It is NOT the input of vek-tune-publish, which reads the\n"
     "  JSON lines.\n";
+
+constexpr char watch_help[] =
+    "--watch looks at a window every 25 ms; while there is none, every 0.5 s.\n";
 
 constexpr char status_help[] =
     "An undecodable title prints nothing and is reported on standard error as\n"
@@ -115,17 +158,22 @@ class line_writer {
 
 int main() {
   CLI::App app{"", "vek-ipc-read"};
-  bool watch = false;
-  app.add_flag("--watch", watch, "keep reading until Ctrl+C; print a line at every change");
+  bool watch = false, until_prefix_idle = false;
+  auto* watch_flag = app.add_flag("--watch", watch, "keep reading until Ctrl+C; print a line at every change");
+  app.add_flag("--until-prefix-idle", until_prefix_idle,
+               "with --watch: also end (status 0) once there is no window and nothing but\n"
+               "Wine's own processes has run in the Wine prefix for 5 s")
+      ->needs(watch_flag);
   const reader::format_options formats(app);
-  cli::follow_convention(app, "vek-ipc-read [--watch] [--tune | --text]",
+  cli::follow_convention(app, "vek-ipc-read [--watch [--until-prefix-idle]] [--tune | --text]",
                          "Reads what the player publishes (in the title of the hidden window of the\n"
                          "VEK IPC component) and prints it: once, or with --watch at every change.",
                          reader::json_lines_help(
                              "Output, one line per state (with --watch, one more at every change):", true) +
-                             tune_help + reader::text_help(true) + status_help);
+                             tune_help + reader::text_help(true) + watch_help + status_help);
   if (const auto status = cli::parse_command_line(app)) return *status;
   const auto format = formats.format();
+  interrupt_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
   // JSON and the payload are ASCII: the console's code page shows them as they are.
   line_writer output(format == reader::output_format::text);
@@ -134,6 +182,7 @@ int main() {
   std::optional<std::string> last_title;  // nothing: no window
   std::string last_line;
   int status = 0;
+  ULONGLONG idle_since = 0;  // 0: the prefix is not idle
   for (bool first = true; !interrupted; first = false) {
     const std::optional<std::string_view> title = player_window.read();
     if (first || title != last_title) {
@@ -150,7 +199,18 @@ int main() {
       }
     }
     if (!watch) return status;
-    Sleep(poll_interval_ms);
+    if (title || !until_prefix_idle || prefix_runs_a_program()) {
+      idle_since = 0;
+    } else if (!idle_since) {
+      idle_since = GetTickCount64();
+    } else if (GetTickCount64() - idle_since >= idle_ends_watch_ms) {
+      return cli::exit_success;
+    }
+    if (interrupt_event) {
+      WaitForSingleObject(interrupt_event, title ? present_poll_ms : absent_poll_ms);
+    } else {
+      Sleep(title ? present_poll_ms : absent_poll_ms);
+    }
   }
   return cli::exit_success;
 }
