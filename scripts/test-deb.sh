@@ -56,6 +56,7 @@ expected=$(LC_ALL=C sort <<<"/usr/bin/vek-ipc-decode
 /usr/lib/systemd/user/vek-tune-publish.service
 /usr/libexec/vek-ipc/vek-mpris-service
 /usr/libexec/vek-ipc/vek-tune-service
+/usr/libexec/vek-ipc/vek-wineserver-wait
 /usr/share/doc/vek-ipc/changelog.gz
 /usr/share/doc/vek-ipc/copyright
 /usr/share/man/man1/vek-ipc-decode.1.gz
@@ -72,7 +73,7 @@ files=$(while IFS= read -r path; do [ -d "$path" ] || echo "$path"; done <"$work
 [ "$files" = "$expected" ] || fail "the package's files: $(diff <(echo "$expected") - <<<"$files")"
 
 for program in vek-ipc-decode vek-tune-publish vek-mpris /usr/libexec/vek-ipc/vek-tune-service \
-  /usr/libexec/vek-ipc/vek-mpris-service /usr/share/vek-ipc/vek-ipc-read.exe; do
+  /usr/libexec/vek-ipc/vek-mpris-service /usr/libexec/vek-ipc/vek-wineserver-wait /usr/share/vek-ipc/vek-ipc-read.exe; do
   case "$program" in
     # In a prefix of its own, without a display; Mono and Gecko are not offered.
     *.exe) output=$(WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \

@@ -52,6 +52,7 @@ $prefix/bin/vek-mpris
 $prefix/bin/vek-tune-publish
 $prefix/libexec/vek-ipc/vek-mpris-service
 $prefix/libexec/vek-ipc/vek-tune-service
+$prefix/libexec/vek-ipc/vek-wineserver-wait
 $prefix/share/vek-ipc/foo_vek_ipc.dll
 $prefix/share/vek-ipc/foo_vek_ipc.fb2k-component
 $prefix/share/vek-ipc/sample.playlist
@@ -67,7 +68,7 @@ grep -q "systemctl --user enable --now vek-tune-publish$" "$work/out" && grep -q
   fail "the next steps are not named: $(tail -n 16 "$work/out")"
 
 for program in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/libexec/vek-ipc/vek-tune-service" \
-  "$prefix/bin/vek-mpris" "$prefix/libexec/vek-ipc/vek-mpris-service" \
+  "$prefix/bin/vek-mpris" "$prefix/libexec/vek-ipc/vek-mpris-service" "$prefix/libexec/vek-ipc/vek-wineserver-wait" \
   "$prefix/share/vek-ipc/vek-ipc-read.exe" "$prefix/share/vek-ipc/vek-player.exe"; do
   case "$program" in
     *.exe) output=$(cmake/wine-run "$program" --version 2>&1) ;;
