@@ -31,6 +31,9 @@ so no figure includes pacing. Reported: median, p90, min and max.
   which the player prints just before the component handles the event and
   writes the title: it also includes that line's way through Wine's console
   output and a pipe (well under a millisecond on an idle machine).
+- idle with the player playing (Wine): the share of a core and the wake-ups
+  of the reader, the publisher and the prefix's wineserver over 30 s while
+  the player holds one track, after the last change.
 
 --publisher PATH measures another build of the publisher (for a before and
 after); --no-wine skips the Wine chain and its build.
@@ -77,5 +80,6 @@ python3 scripts/bench_chain.py pipe --contact-out "$work/contact.out" --label "p
 if [ "$wine" -eq 1 ]; then
   cmake/wine-run build/win32-release/bin/vek-ipc-read.exe >/dev/null 2>&1 || true  # a warm prefix
   python3 scripts/bench_chain.py wine --contact-out "$work/contact.out" --label "w$label" --work "$work" \
-    --changes "$changes" --wine-run cmake/wine-run --bin build/win32-release/bin -- "${command[@]}"
+    --changes "$changes" --idle 30 --wine-run cmake/wine-run --prefix "${WINEPREFIX:-${VEK_WINEPREFIX:-$(pwd)/build/wineprefix}}" \
+    --bin build/win32-release/bin -- "${command[@]}"
 fi

@@ -44,6 +44,43 @@ def context_switches(pid):
     return total
 
 
+def cpu_seconds(pid):
+    """Time all the process's threads have run on a CPU, from the scheduler's
+    exact account (/proc/PID/task/TID/schedstat), not from clock ticks."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+            total += int(f.read().split()[0])
+    return total / 1e9
+
+
+def wine_server(prefix):
+    """The wineserver of the Wine prefix: the process of that name with the prefix in its environment."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if not os.path.basename(os.readlink(f"/proc/{entry}/exe")).startswith("wineserver"):
+                continue
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() in f.read().split(b"\0"):
+                    return int(entry)
+        except OSError:
+            continue
+    return None
+
+
+def idle_costs(processes, seconds):
+    """Each process's share of a core and its wake-ups a second over `seconds`."""
+    before = {name: (cpu_seconds(pid), context_switches(pid)) for name, pid in processes.items()}
+    time.sleep(seconds)
+    costs = {}
+    for name, pid in processes.items():
+        ran, switches = before[name]
+        costs[name] = (100 * (cpu_seconds(pid) - ran) / seconds, (context_switches(pid) - switches) / seconds)
+    return costs
+
+
 def idle_wakeups(pid, seconds):
     before = context_switches(pid)
     time.sleep(seconds)
@@ -122,6 +159,8 @@ def run_wine(args, command):
         f.write("wait 2s\n")
         for k in range(args.changes):
             f.write(f"track\ntitle = {prefix}{k}\nartist = Bench\nlength = 200\nplay {args.spacing}s\n")
+        # One track held while the idle cost is measured.
+        f.write(f"track\ntitle = {prefix}held\nartist = Bench\nlength = 200\nplay {args.idle + 4:g}s\n")
         f.write("stop\nwait 1s\n")
     reader = subprocess.Popen([args.wine_run, args.bin + "/vek-ipc-read.exe", "--watch"],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
@@ -131,7 +170,8 @@ def run_wine(args, command):
     # The player prints each event just before it hands it to the component,
     # which writes the window title while handling it.
     written = {}
-    event = re.compile(r"^\[event\] line \d+: dynamic_info title=(" + re.escape(prefix) + r"\d+);")
+    held = threading.Event()
+    event = re.compile(r"^\[event\] line \d+: dynamic_info title=(" + re.escape(prefix) + r"(\d+|held));")
     player = subprocess.Popen([args.wine_run, args.bin + "/vek-player.exe", "--verbose", playlist],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
@@ -139,11 +179,24 @@ def run_wine(args, command):
         for raw in player.stdout:
             when = time.time()
             match = event.match(raw.decode("utf-8", "replace"))
-            if match:
+            if match and match.group(2) == "held":
+                held.set()
+            elif match:
                 written.setdefault(match.group(1), when)
 
     reading = threading.Thread(target=read_player)
     reading.start()
+    if held.wait(timeout=args.changes * args.spacing + 60):
+        time.sleep(2)  # the held track published
+        processes = {"reader": reader.pid, "publisher": publisher.pid}
+        server = wine_server(args.prefix)
+        if server:
+            processes["wineserver"] = server
+        costs = idle_costs(processes, args.idle)
+        total = sum(share for share, _ in costs.values())
+        parts = ", ".join(f"{name} {share:.2f} % ({wakeups:.0f}/s)" for name, (share, wakeups) in costs.items())
+        print(f"idle with the player playing, over {args.idle:g} s: {total:.2f} % of a core "
+              f"({parts}; wake-ups a second in brackets)")
     player.wait()
     reading.join()
     time.sleep(2)
@@ -167,6 +220,7 @@ def main():
     parser.add_argument("--spacing", type=float, default=1.2)
     parser.add_argument("--idle", type=float, default=10)
     parser.add_argument("--wine-run")
+    parser.add_argument("--prefix", help="the Wine prefix cmake/wine-run uses")
     parser.add_argument("--bin")
     parser.add_argument("command", nargs="+")
     args = parser.parse_args()

@@ -41,14 +41,13 @@ constexpr DWORD absent_poll_ms = 500;
 // may show no process of its own at first.
 constexpr ULONGLONG idle_ends_watch_ms = 5000;
 
-// Ctrl+C and the like end the watch at once, with status 0: set from the
-// console's handler thread, waited on between two polls.
+// Ctrl+C and the like end the watch after the current pause, with status 0.
+// The pause is a plain Sleep: waiting on an event instead would cost a round
+// trip to wineserver at every poll.
 std::atomic<bool> interrupted{false};
-HANDLE interrupt_event = nullptr;
 
 BOOL WINAPI on_console_event(DWORD) {
   interrupted = true;
-  if (interrupt_event) SetEvent(interrupt_event);
   return TRUE;
 }
 
@@ -79,27 +78,37 @@ bool prefix_runs_a_program() {
 }
 
 // Reads the title of the player's window into a buffer kept between reads.
+// The window is kept between reads too: each call to the window system is a
+// round trip to wineserver, and a present window is read 40 times a second.
 class title_reader {
  public:
   // The title, valid until the next read, or nothing when there is no window.
   std::optional<std::string_view> read() {
-    const HWND window = FindWindowExW(HWND_MESSAGE, nullptr, wire::window_class, nullptr);
-    if (!window) return std::nullopt;
     for (;;) {
+      const bool kept = window_ != nullptr;
+      if (!kept) window_ = FindWindowExW(HWND_MESSAGE, nullptr, wire::window_class, nullptr);
+      if (!window_) return std::nullopt;
       // GetWindowTextA reads another process's title without sending it a
       // message, so a busy player cannot stall the reader.
-      const int copied = GetWindowTextA(window, buffer_.data(), static_cast<int>(buffer_.size()));
-      if (copied == 0 && !IsWindow(window)) return std::nullopt;  // gone since it was found
+      const int copied = GetWindowTextA(window_, buffer_.data(), static_cast<int>(buffer_.size()));
+      if (copied == 0 && !IsWindow(window_)) {
+        // Gone since it was found; the player may have made a new one since
+        // the last read.
+        window_ = nullptr;
+        if (kept) continue;
+        return std::nullopt;
+      }
       if (static_cast<std::size_t>(copied) + 1 < buffer_.size()) return std::string_view(buffer_.data(), copied);
       // The buffer is full, so the title may go on: size it from the window
       // and read again (the title may also have grown in between).
-      const int length = GetWindowTextLengthA(window);
+      const int length = GetWindowTextLengthA(window_);
       const std::size_t doubled = buffer_.size() < INT_MAX / 2 ? buffer_.size() * 2 : INT_MAX;
       buffer_.resize(length > 0 && static_cast<std::size_t>(length) + 2 > doubled ? length + 2 : doubled);
     }
   }
 
  private:
+  HWND window_ = nullptr;
   std::string buffer_ = std::string(4096, '\0');
 };
 
@@ -173,7 +182,6 @@ int main() {
                              tune_help + reader::text_help(true) + watch_help + status_help);
   if (const auto status = cli::parse_command_line(app)) return *status;
   const auto format = formats.format();
-  interrupt_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
   // JSON and the payload are ASCII: the console's code page shows them as they are.
   line_writer output(format == reader::output_format::text);
@@ -206,11 +214,7 @@ int main() {
     } else if (GetTickCount64() - idle_since >= idle_ends_watch_ms) {
       return cli::exit_success;
     }
-    if (interrupt_event) {
-      WaitForSingleObject(interrupt_event, title ? present_poll_ms : absent_poll_ms);
-    } else {
-      Sleep(title ? present_poll_ms : absent_poll_ms);
-    }
+    Sleep(title ? present_poll_ms : absent_poll_ms);
   }
   return cli::exit_success;
 }
