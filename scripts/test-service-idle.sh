@@ -79,20 +79,19 @@ service_processes() {
     [ -r "/proc/$pid/comm" ] && echo "$pid $(cat "/proc/$pid/comm" 2>/dev/null)"
   done
 }
-# The service's processes' resident memory (kB), CPU time (clock ticks) and
-# context switches (each a wake-up), summed.
+# The service's processes' resident memory (kB), time on a CPU (ns, the
+# scheduler's exact account) and context switches (each a wake-up), summed.
 service_costs() {
-  local pid _ rss=0 ticks=0 switches=0 stat value
+  local pid _ rss=0 ran=0 switches=0 value
   while read -r pid _; do
     value=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
     rss=$((rss + ${value:-0}))
-    stat=$(cat "/proc/$pid/stat" 2>/dev/null) || continue
-    read -ra stat <<<"${stat##*) }"
-    ticks=$((ticks + stat[11] + stat[12]))
+    value=$(cat /proc/"$pid"/task/*/schedstat 2>/dev/null | awk '{ n += $1 } END { print n + 0 }')
+    ran=$((ran + ${value:-0}))
     value=$(cat /proc/"$pid"/task/*/status 2>/dev/null | awk '/^(non)?voluntary_ctxt_switches:/ { n += $2 } END { print n + 0 }')
     switches=$((switches + ${value:-0}))
   done < <(service_processes)
-  echo "$rss $ticks $switches"
+  echo "$rss $ran $switches"
 }
 
 # The service waits for Wine (comm is cut to 15 characters).
@@ -102,16 +101,15 @@ service_waits() { service_processes | grep -q ' vek-wineserver-'; }
 wait_until 10 service_waits ||
   fail "the service does not wait for Wine: $(service_processes | tr '\n' ' ')" "$work/service.log"
 echo "==> 30 s without a player"
-read -r _ ticks_before switches_before < <(service_costs)
+read -r _ ran_before switches_before < <(service_costs)
 for _ in $(seq 30); do
   sleep 1
   no_wine || fail "a Wine process runs without a player: $(wine_processes | tr '\n' ';')"
 done
-read -r rss ticks_after switches_after < <(service_costs)
-hz=$(getconf CLK_TCK)
+read -r rss ran_after switches_after < <(service_costs)
 note "the service's processes: $(service_processes | awk '{print $2}' | sort | tr '\n' ' ')"
-note "$(awk -v rss="$rss" -v t=$((ticks_after - ticks_before)) -v hz="$hz" -v s=$((switches_after - switches_before)) \
-  'BEGIN { printf "%.1f MB resident, %.3f %% of a core, %.2f wake-ups/s over 30 s", rss / 1024, 100 * t / hz / 30, s / 30 }')"
+note "$(awk -v rss="$rss" -v ns=$((ran_after - ran_before)) -v s=$((switches_after - switches_before)) \
+  'BEGIN { printf "%.1f MB resident, %.4f %% of a core, %.2f wake-ups/s over 30 s", rss / 1024, ns / 1e9 / 30 * 100, s / 30 }')"
 note "Wine processes of the prefix: none"
 
 # Plays the sample playlist; its lines stamped in $work/NAME.player.log.

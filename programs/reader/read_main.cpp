@@ -53,8 +53,8 @@ BOOL WINAPI on_console_event(DWORD) {
 
 // Processes that Wine runs in every prefix for as long as any program runs
 // there; they end by themselves once the last one has.
-constexpr std::wstring_view wine_own_processes[] = {L"services.exe", L"explorer.exe",  L"plugplay.exe",
-                                                    L"rpcss.exe",    L"svchost.exe",   L"winedevice.exe",
+constexpr std::wstring_view wine_own_processes[] = {L"services.exe", L"explorer.exe",       L"plugplay.exe",
+                                                    L"rpcss.exe",    L"svchost.exe",        L"winedevice.exe",
                                                     L"conhost.exe",  L"winemenubuilder.exe"};
 
 // Whether the prefix runs a program besides Wine's own processes, this one and
@@ -119,8 +119,7 @@ constexpr char tune_help[] =
     "  nothing plays). It is NOT the input of vek-tune-publish, which reads the\n"
     "  JSON lines.\n";
 
-constexpr char watch_help[] =
-    "--watch looks at a window every 25 ms; while there is none, every 0.5 s.\n";
+constexpr char watch_help[] = "--watch looks at a window every 25 ms; while there is none, every 0.5 s.\n";
 
 constexpr char status_help[] =
     "An undecodable title prints nothing and is reported on standard error as\n"
@@ -174,12 +173,12 @@ int main() {
                "Wine's own processes has run in the Wine prefix for 5 s")
       ->needs(watch_flag);
   const reader::format_options formats(app);
-  cli::follow_convention(app, "vek-ipc-read [--watch [--until-prefix-idle]] [--tune | --text]",
-                         "Reads what the player publishes (in the title of the hidden window of the\n"
-                         "VEK IPC component) and prints it: once, or with --watch at every change.",
-                         reader::json_lines_help(
-                             "Output, one line per state (with --watch, one more at every change):", true) +
-                             tune_help + reader::text_help(true) + watch_help + status_help);
+  cli::follow_convention(
+      app, "vek-ipc-read [--watch [--until-prefix-idle]] [--tune | --text]",
+      "Reads what the player publishes (in the title of the hidden window of the\n"
+      "VEK IPC component) and prints it: once, or with --watch at every change.",
+      reader::json_lines_help("Output, one line per state (with --watch, one more at every change):", true) +
+          tune_help + reader::text_help(true) + watch_help + status_help);
   if (const auto status = cli::parse_command_line(app)) return *status;
   const auto format = formats.format();
   SetConsoleCtrlHandler(on_console_event, TRUE);

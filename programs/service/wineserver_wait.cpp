@@ -68,9 +68,8 @@ class server_places {
                   static_cast<unsigned long long>(prefix_stat.st_ino));
     std::vector<std::string> found;
     std::string name;
-    if (std::ifstream file(prefix_ + "/wineserver"); file && std::getline(file, name) && !name.empty() &&
-                                                      name != "." && name != ".." &&
-                                                      name.find('/') == std::string::npos) {
+    if (std::ifstream file(prefix_ + "/wineserver"); file && std::getline(file, name) && !name.empty() && name != "." &&
+                                                     name != ".." && name.find('/') == std::string::npos) {
       const char* tmp = std::getenv("TMPDIR");
       found.push_back(std::string(tmp && *tmp ? tmp : "/tmp") + "/" + name + leaf);
     }
@@ -151,8 +150,8 @@ bool wait_running(const server_places& places, bool print_absent) {
     if (places.server()) return true;
     if (print_absent && !said) {
       said = true;
-      const std::string line = reader::render(reader::now_playing{reader::player_state::absent, {}, {}},
-                                              reader::output_format::json);
+      const std::string line =
+          reader::render(reader::now_playing{reader::player_state::absent, {}, {}}, reader::output_format::json);
       if (std::printf("%s\n", line.c_str()) < 0 || std::fflush(stdout) != 0) {
         std::fprintf(stderr, "%s: cannot write to standard output: %s\n", program, std::strerror(errno));
         return false;
@@ -208,18 +207,19 @@ int main(int argc, char** argv) {
   auto* timeout = app.add_option("--timeout", timeout_seconds, "stopped: wait at most SECONDS")
                       ->check(CLI::PositiveNumber)
                       ->type_name("SECONDS");
-  cli::follow_convention(
-      app, "vek-wineserver-wait running [--print-absent] [--prefix DIR]\n       vek-wineserver-wait stopped [--timeout SECONDS] [--prefix DIR]",
-      "Waits until a wineserver serves the Wine prefix (running) or until none does\n"
-      "(stopped), then exits; at once when that is already so. It watches the\n"
-      "server's socket and lock with inotify and the server's process: it never\n"
-      "polls and never starts Wine. The bridges' user services wait with it.",
-      "A wineserver serves the prefix while its socket exists and its lock is held:\n"
-      "$TMPDIR (else /tmp)/NAME/server-DEV-INODE, NAME read from the prefix's\n"
-      "wineserver file (Debian's Wine), or /tmp/.wine-UID/server-DEV-INODE\n"
-      "(upstream's). Start Wine programs of the prefix with the same TMPDIR.\n"
-      "Exit status: 0 done; 1 the prefix cannot be watched; 2 usage error;\n"
-      "3 stopped: the timeout passed first.\n");
+  cli::follow_convention(app,
+                         "vek-wineserver-wait running [--print-absent] [--prefix DIR]\n       vek-wineserver-wait "
+                         "stopped [--timeout SECONDS] [--prefix DIR]",
+                         "Waits until a wineserver serves the Wine prefix (running) or until none does\n"
+                         "(stopped), then exits; at once when that is already so. It watches the\n"
+                         "server's socket and lock with inotify and the server's process: it never\n"
+                         "polls and never starts Wine. The bridges' user services wait with it.",
+                         "A wineserver serves the prefix while its socket exists and its lock is held:\n"
+                         "$TMPDIR (else /tmp)/NAME/server-DEV-INODE, NAME read from the prefix's\n"
+                         "wineserver file (Debian's Wine), or /tmp/.wine-UID/server-DEV-INODE\n"
+                         "(upstream's). Start Wine programs of the prefix with the same TMPDIR.\n"
+                         "Exit status: 0 done; 1 the prefix cannot be watched; 2 usage error;\n"
+                         "3 stopped: the timeout passed first.\n");
   if (const auto status = cli::parse(app, argc, argv)) return *status;
   if (until == "running" && timeout->count()) return cli::usage_error(app, "--timeout goes with stopped");
   if (until == "stopped" && print_absent) return cli::usage_error(app, "--print-absent goes with running");
@@ -241,8 +241,8 @@ int main(int argc, char** argv) {
   }
   const server_places places(prefix);
   if (until == "running") return wait_running(places, print_absent) ? cli::exit_success : cli::exit_failure;
-  const auto limit = timeout->count() ? std::optional(std::chrono::milliseconds(
-                                            static_cast<long long>(timeout_seconds * 1000)))
-                                      : std::nullopt;
+  const auto limit = timeout->count()
+                         ? std::optional(std::chrono::milliseconds(static_cast<long long>(timeout_seconds * 1000)))
+                         : std::nullopt;
   return wait_stopped(places, limit);
 }

@@ -15,7 +15,8 @@ work=$(mktemp -d)
 at_exit rm -rf "$work"
 prefix=$work/prefix
 mkdir "$prefix"
-folder=/tmp/.wine-$(id -u)/$(printf 'server-%x-%x' $(stat -c '%d %i' "$prefix"))
+read -r device inode < <(stat -c '%d %i' "$prefix")
+folder=/tmp/.wine-$(id -u)/$(printf 'server-%x-%x' "$device" "$inode")
 at_exit rm -rf "$folder"
 
 # What wineserver does: the folder, the lock held, then the socket.
