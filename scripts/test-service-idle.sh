@@ -43,7 +43,7 @@ wine_processes() {
   for dir in /proc/[0-9]*; do
     exe=$(readlink "$dir/exe" 2>/dev/null) || continue
     case "${exe##*/}" in wine*) ;; *) continue ;; esac
-    tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
     echo "${dir#/proc/} $(tr '\0' ' ' <"$dir/cmdline" | cut -c1-60)"
   done
 }

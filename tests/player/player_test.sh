@@ -29,11 +29,13 @@ expect() {
 "$cmake" -E tar xf "$package" || die "cannot unpack $package"
 
 # A watching reader sees every state the session publishes, in order, from the
-# window's appearance to its removal at quit. A first Wine start is slow.
+# window's appearance to its removal at quit. Each step lasts 1 s: until the
+# window appears, the reader looks for it every 0.5 s. A first Wine start is
+# slow.
 : >watched
 start_process watcher "$runner" "$reader" --watch >watched 2>&1
 wait_until 60 last_line_matches watched absent || die "the reader did not start, or another IPC window exists" watched
-expect 0 --verbose --step-ms 250 --component "$work/foo_vek_ipc.dll" "$here/session.playlist"
+expect 0 --verbose --step-ms 1000 --component "$work/foo_vek_ipc.dll" "$here/session.playlist"
 wait_until 60 last_line_matches watched absent || die "the window stayed" watched
 stop_process watcher INT
 cat >expected <<'EOF'
@@ -108,7 +110,7 @@ mkfifo text.pipe || die "cannot make a pipe"
 start_process copier cat text.pipe >watched
 start_process text-reader "$runner" "$reader" --watch --text >text.pipe 2>&1
 wait_until 60 last_line_matches watched 'player not running' || die "the text reader did not start" watched
-expect 0 --step-ms 250 --component "$work/foo_vek_ipc.dll" text.playlist
+expect 0 --step-ms 1000 --component "$work/foo_vek_ipc.dll" text.playlist
 wait_until 60 last_line_matches watched 'player not running' || die "the window stayed" watched
 stop_process text-reader INT
 status=$?

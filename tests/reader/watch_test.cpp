@@ -105,7 +105,7 @@ TEST(reader_watch, prints_every_state_once_in_order) {
     if (appears) window = CreateWindowExW(0, wire::window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0);
     ASSERT_TRUE(!title || SetWindowTextA(window, title->c_str()));
     if (!title && window) DestroyWindow(window), window = nullptr;
-    Sleep(appears ? 700 : 100);
+    Sleep(appears ? 1000 : 100);
   }
   EXPECT_EQ(json.lines_after(json_lines.size(), 5000), json_lines);
   EXPECT_EQ(tune.lines_after(tune_lines.size(), 5000), tune_lines);
