@@ -126,7 +126,7 @@ bus_has() { [ -n "$(bus_after "$@")" ]; }
 player_round() {  # name
   local name=$1 loaded on_bus shown
   : >"$work/$name.player.log"
-  start_process player play "$name" >"$work/$name.player.log"
+  start_process player play "$name" >"$work/$name.player.log" 2>"$work/$name.player.err"
   wait_until 60 grep -q ' loaded ' "$work/$name.player.log" || fail "$name: the player did not start" "$work/$name.player.log"
   loaded=$(grep -m 1 ' loaded ' "$work/$name.player.log" | cut -d' ' -f1)
   wait_until 10 bus_has "$loaded" 'string "org.mpris.MediaPlayer2.vek_ipc"'
