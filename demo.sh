@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job in one command: installs what is missing, builds the component
-# and its tools for 32-bit Windows, and runs them under Wine. A player
-# stand-in loads foo_vek_ipc.dll and plays a playlist (./demo.sh --help) while three
+# and its tools for 32-bit Windows, and runs them under Wine. The
+# playlist player loads foo_vek_ipc.dll and plays a playlist (./demo.sh --help) while three
 # readers in other processes watch the window title: one prints each state as
 # JSON, one feeds vek-tune-publish (built for Linux), which publishes each
 # change as an XMPP User Tune to a private Prosody on 127.0.0.1, where a second

@@ -14,8 +14,8 @@ usage: ./install.sh [--prefix DIR]
 Builds the presets linux-release and win32-release and installs:
   PREFIX/bin/                  vek-ipc-decode, vek-tune-publish, vek-mpris
   PREFIX/share/vek-ipc/        foo_vek_ipc.fb2k-component, foo_vek_ipc.dll,
-                               vek-ipc-read.exe, vek-player.exe (the player
-                               stand-in) with sample.playlist, and the
+                               vek-ipc-read.exe, vek-player.exe (the playlist
+                               player) with sample.playlist, and the
                                services' example settings
   PREFIX/libexec/vek-ipc/      vek-tune-service, vek-mpris-service: what the
                                user services run

@@ -16,7 +16,7 @@
 #include "harness/window_title.h"
 #include "lean_track_info.h"
 #include "platform/exception_bridge.h"
-#include "player_side/host_standin.h"
+#include "player_side/lent_services.h"
 #include "support/errors.h"
 
 namespace {

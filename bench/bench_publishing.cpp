@@ -8,7 +8,7 @@
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
-#include "player_side/host_standin.h"
+#include "player_side/lent_services.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void build_record(benchmark::State& state) {
 }
 BENCHMARK(build_record);
 
-// The handler as the player drives it, over the window stand-in.
+// The handler as the player drives it, over the simulated window system.
 class running_component {
  public:
   running_component() {

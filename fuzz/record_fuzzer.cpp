@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(built != fields.empty());
   if (!built) return 0;
   // The decoder is strict: only base64 pieces, ':' and ';' get through it.
-  const reader::decode_result decoded = reader::decode_title({record.text_pointer(), record.text_length()});
-  const auto* playing = std::get_if<reader::now_playing>(&decoded);
+  const reading::decode_result decoded = reading::decode_title({record.text_pointer(), record.text_length()});
+  const auto* playing = std::get_if<reading::now_playing>(&decoded);
   require(playing != nullptr && playing->fields.size() == fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string& name = fields[i].name;

@@ -17,15 +17,15 @@ void require(bool condition) {
   if (!condition) std::abort();  // the fuzzer's stack trace names the check
 }
 
-void check_outputs(const reader::now_playing& state) {
-  const std::string line = reader::json_line(state);
-  for (char c : line + reader::tune_payload(state)) require(c >= 0x20 && c <= 0x7E);
-  if (state.state != reader::player_state::playing) return;
+void check_outputs(const reading::now_playing& state) {
+  const std::string line = reading::json_line(state);
+  for (char c : line + reading::tune_payload(state)) require(c >= 0x20 && c <= 0x7E);
+  if (state.state != reading::player_state::playing) return;
   const auto parsed = nlohmann::json::parse(line);  // throws, and so stops the run, on invalid JSON
   require(parsed["fields"].size() == state.fields.size() && parsed["length"].is_number());
   for (std::size_t i = 0; i < state.fields.size(); ++i) {
     const auto& [name, value] = state.fields[i];
-    require(parsed["fields"][i] == std::vector{reader::repair_utf8(name), reader::repair_utf8(value)});
+    require(parsed["fields"][i] == std::vector{reading::repair_utf8(name), reading::repair_utf8(value)});
   }
 }
 
@@ -33,14 +33,14 @@ void check_outputs(const reader::now_playing& state) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const reader::decode_result result = reader::decode_title(bytes);
-  if (const auto* error = std::get_if<reader::decode_error>(&result)) {
+  const reading::decode_result result = reading::decode_title(bytes);
+  if (const auto* error = std::get_if<reading::decode_error>(&result)) {
     require(error->offset <= size && error->entry >= 1);
   } else {
-    const auto& state = std::get<reader::now_playing>(result);
+    const auto& state = std::get<reading::now_playing>(result);
     std::string written;  // the title of this state
-    if (state.state == reader::player_state::playing) written = reader_test::record_title(state.fields, state.length);
-    if (state.state == reader::player_state::stopped) written = "STOP";
+    if (state.state == reading::player_state::playing) written = reader_test::record_title(state.fields, state.length);
+    if (state.state == reading::player_state::stopped) written = "STOP";
     require(written == bytes);
     check_outputs(state);
   }
@@ -54,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bytes.remove_prefix(std::min(piece.size() + 1, bytes.size()));
     (name ? fields.emplace_back().first : fields.back().second) = piece;
   }
-  const reader::decode_result record = reader::decode_title(reader_test::record_title(fields, length));
-  const auto* state = std::get_if<reader::now_playing>(&record);
+  const reading::decode_result record = reading::decode_title(reader_test::record_title(fields, length));
+  const auto* state = std::get_if<reading::now_playing>(&record);
   require(state && state->fields == fields && state->length == length);
   check_outputs(*state);
   return 0;

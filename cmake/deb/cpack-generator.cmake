@@ -14,7 +14,7 @@ set(CPACK_INSTALL_CMAKE_PROJECTS
     "${CPACK_VEK_LINUX_BUILD_DIR};vek_ipc;service;/"
     "${CPACK_VEK_LINUX_BUILD_DIR};vek_ipc;deb;/"
     "${CPACK_VEK_WINDOWS_BUILD_DIR};vek_ipc;windows;/"
-    "${CPACK_VEK_WINDOWS_BUILD_DIR};vek_ipc;player_standin;/")
+    "${CPACK_VEK_WINDOWS_BUILD_DIR};vek_ipc;playlist_player;/")
 # Installed as for /usr, so that the units name the service programs there.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)

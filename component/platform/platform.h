@@ -1,6 +1,6 @@
 // The thin seam between the portable component and the operating system.
 // platform_win32.cpp makes the real Windows calls; platform_linux.cpp is an
-// in-process stand-in with the same observable behaviour, for native builds.
+// in-process simulation with the same observable behaviour, for native builds.
 // Nothing outside platform/ includes <windows.h>.
 #pragma once
 

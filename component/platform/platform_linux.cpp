@@ -1,4 +1,4 @@
-// In-process stand-in for the Windows calls behind platform.h, written from
+// In-process simulation of the Windows calls behind platform.h, written from
 // what the component expects of them: classes per module, message-only
 // windows with titles, atomic counters, and signal translation that ends the
 // process the way an unhandled non-continuable exception would.
@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/standin.h"
+#include "platform/simulation.h"
 
 namespace platform {
 namespace {
@@ -134,7 +134,7 @@ int format_whole_seconds(double seconds, char* out, std::size_t size) {
   return std::snprintf(out, size, "%.0f", seconds);
 }
 
-namespace standin {
+namespace simulation {
 
 window_handle find_message_window(const wchar_t* class_name) {
   for (auto& [handle, w] : the_desktop().windows)
@@ -163,5 +163,5 @@ void reset() {
   d.title_writes = 0;
 }
 
-}  // namespace standin
+}  // namespace simulation
 }  // namespace platform

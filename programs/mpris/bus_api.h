@@ -1,7 +1,7 @@
 // The calls into sdbus-c++ whose form changed between its major versions 1
-// and 2, in one form for the rest of the bridge. VEK_SDBUS_MAJOR (1 or 2, set
+// and 2, in one form for the rest of vek-mpris. VEK_SDBUS_MAJOR (1 or 2, set
 // by the build from the installed version) picks the calls; nothing else in
-// the bridge knows which version it has.
+// vek-mpris knows which version it has.
 #pragma once
 
 #include <poll.h>

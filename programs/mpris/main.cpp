@@ -31,7 +31,7 @@ constexpr char description[] =
     "an MPRIS 2 media player on the session bus, read from the JSON lines of\n"
     "vek-ipc-read.exe --watch (or vek-ipc-decode) on standard input.";
 const std::string footer =
-    reader::json_lines_help("Input: the reader's JSON lines, one state per line, as vek-tune-publish takes them:",
+    reading::json_lines_help("Input: the reader's JSON lines, one state per line, as vek-tune-publish takes them:",
                             true) +
     "A malformed line is reported on standard error and skipped.\n"
     "\n"
@@ -68,7 +68,7 @@ const std::string footer =
     "1 runtime failure: no session bus, the bus connection was lost, or another\n"
     "program owns the bus name; 2 usage error.\n";
 
-void say(const std::string& text) { reader::say(program, text); }
+void say(const std::string& text) { reading::say(program, text); }
 
 struct options {
   std::string name_suffix = "vek_ipc";
@@ -102,7 +102,7 @@ struct runtime_failure {
 
 // vek-mpris in the bridges' loop: the object on the bus, the name owned while
 // the player runs, and the bus's own events.
-class mpris_bridge final : public reader::bridge {
+class mpris_bridge final : public reading::bridge {
  public:
   mpris_bridge(const options& opts, sdbus::IConnection& connection)
       : opts_(opts),
@@ -110,7 +110,7 @@ class mpris_bridge final : public reader::bridge {
         object_(connection, opts.identity),
         bus_name_(std::string(mpris::bus_name_prefix) + opts.name_suffix) {}
 
-  void take(const reader::now_playing& state) override {
+  void take(const reading::now_playing& state) override {
     const auto changes = view_.apply(state);
     const auto& view = view_.view();
     // Taken before the change is signalled and released after it, so that
@@ -119,7 +119,7 @@ class mpris_bridge final : public reader::bridge {
     object_.show(view, changes);
     if (changes.presence && !view.present) set_owned(false);
     if (opts_.verbose && (changes.presence || changes.properties)) {
-      std::string line_text = reader::clock_time() + " " + reader::text_line(state);
+      std::string line_text = reading::clock_time() + " " + reading::text_line(state);
       if (changes.presence) line_text += (view.present ? "; owns " : "; released ") + bus_name_;
       say(line_text);
     }
@@ -163,7 +163,7 @@ class mpris_bridge final : public reader::bridge {
   const options& opts_;
   sdbus::IConnection& connection_;
   mpris::mpris_object object_;
-  mpris::bridge view_;
+  mpris::view_mapper view_;
   const std::string bus_name_;
   bool owned_ = false;
 };
@@ -185,7 +185,7 @@ int run(const options& opts) {
   }
   try {
     mpris_bridge bridge(opts, *connection);
-    return reader::run_bridge(program, bridge, reader::input_pace::chunk);
+    return reading::run_bridge(program, bridge, reading::input_pace::chunk);
   } catch (const runtime_failure& failure) {
     say(failure.text);
     return cli::exit_failure;
@@ -198,7 +198,7 @@ int run(const options& opts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  return reader::run_reporting_failure(program, [&] {
+  return reading::run_reporting_failure(program, [&] {
     auto parsed = parse_options(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     return run(std::get<options>(parsed));

@@ -76,7 +76,7 @@ mpris_object::mpris_object(sdbus::IConnection& connection, std::string identity)
   bus::add_interfaces(*object_, {std::move(root), std::move(player)});
 }
 
-void mpris_object::show(const player_view& view, const bridge::changes& changes) {
+void mpris_object::show(const player_view& view, const view_mapper::changes& changes) {
   view_ = view;
   if (changes.presence) {
     if (view_.present) {

@@ -20,7 +20,7 @@ class mpris_object {
   // PropertiesChanged holding PlaybackStatus, Metadata and CanPlay; when the
   // name was just taken, sends it once more late_repeat::delay later (see
   // run_due), whatever is shown then.
-  void show(const player_view& view, const bridge::changes& changes);
+  void show(const player_view& view, const view_mapper::changes& changes);
 
   // What the event loop calls: when run_due next has something to do
   // (time_point::max() for never), and doing it.

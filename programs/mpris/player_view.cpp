@@ -10,8 +10,8 @@ namespace mpris {
 namespace {
 
 // The first tag of a name, as every output reads it, as D-Bus text.
-std::optional<std::string> first_value(const reader::now_playing& state, std::string_view name) {
-  const std::string* value = reader::first_tag(state, name);
+std::optional<std::string> first_value(const reading::now_playing& state, std::string_view name) {
+  const std::string* value = reading::first_tag(state, name);
   return value ? std::optional(dbus_text(*value)) : std::nullopt;
 }
 
@@ -25,9 +25,9 @@ std::optional<std::int32_t> position_number(std::string_view text) {
 }
 
 // The known length in microseconds; nothing beyond 64 bits of them.
-std::optional<std::int64_t> length_microseconds(const reader::now_playing& state) {
+std::optional<std::int64_t> length_microseconds(const reading::now_playing& state) {
   constexpr std::int64_t per_second = 1'000'000;
-  const auto seconds = reader::known_length(state);
+  const auto seconds = reading::known_length(state);
   if (!seconds || *seconds > std::numeric_limits<std::int64_t>::max() / per_second) return std::nullopt;
   return *seconds * per_second;
 }
@@ -44,7 +44,7 @@ std::string dbus_text(std::string_view bytes) {
 
 metadata_map no_track_metadata() { return {{"mpris:trackid", object_path{std::string(no_track_path)}}}; }
 
-metadata_map track_metadata(const reader::now_playing& state, const object_path& track_id) {
+metadata_map track_metadata(const reading::now_playing& state, const object_path& track_id) {
   metadata_map metadata;
   metadata["mpris:trackid"] = track_id;
   if (auto length = length_microseconds(state)) metadata["mpris:length"] = *length;
@@ -72,10 +72,10 @@ metadata_map track_metadata(const reader::now_playing& state, const object_path&
   return metadata;
 }
 
-bridge::changes bridge::apply(const reader::now_playing& state) {
+view_mapper::changes view_mapper::apply(const reading::now_playing& state) {
   player_view next;
-  next.present = state.state != reader::player_state::absent;
-  next.playing = state.state == reader::player_state::playing;
+  next.present = state.state != reading::player_state::absent;
+  next.playing = state.state == reading::player_state::playing;
   if (next.playing) {
     if (tracks_ == 0 || state.fields != track_fields_ || state.length != track_length_) {
       ++tracks_;

@@ -1,4 +1,4 @@
-// What the MPRIS bridge shows of a reader state, with no D-Bus in it: the
+// What vek-mpris shows of a reader state, with no D-Bus in it: the
 // properties that change with the player (PlaybackStatus, Metadata, CanPlay),
 // whether the bus name should be owned, the track ids, and when the state is
 // signalled once more. The D-Bus adaptor only copies these values out.
@@ -46,17 +46,17 @@ struct player_view {
 std::string dbus_text(std::string_view bytes);
 
 // The Metadata of a playing track (see the help of vek-mpris for the mapping).
-metadata_map track_metadata(const reader::now_playing& state, const object_path& track_id);
+metadata_map track_metadata(const reading::now_playing& state, const object_path& track_id);
 
 // The states of one run, one line at a time.
-class bridge {
+class view_mapper {
  public:
   struct changes {
     bool presence = false;    // the name is to be taken or released
     bool properties = false;  // PlaybackStatus, Metadata and CanPlay are to be signalled
   };
 
-  changes apply(const reader::now_playing& state);
+  changes apply(const reading::now_playing& state);
   const player_view& view() const { return view_; }
 
  private:

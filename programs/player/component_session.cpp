@@ -15,7 +15,7 @@ using console::print;
 namespace {
 
 constexpr wchar_t default_component[] = L"foo_vek_ipc.dll";
-// The client interface this stand-in speaks.
+// The client interface vek-player speaks.
 constexpr std::uint32_t supported_interface_version = 76;
 // Guards against a factory list that does not end.
 constexpr int most_factories = 64;

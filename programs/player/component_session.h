@@ -14,7 +14,7 @@
 #include "host/interfaces.h"
 #include "host/services.h"
 #include "player/playback.h"
-#include "player_side/host_standin.h"
+#include "player_side/lent_services.h"
 
 // The console the component writes to: every line of its text becomes one
 // "[console] " line on standard output.

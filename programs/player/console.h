@@ -1,4 +1,4 @@
-// The stand-in's console: its lines on standard output, its problems on
+// vek-player's console: its lines on standard output, its problems on
 // standard error, in UTF-8.
 #pragma once
 

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "player/playlist.h"
-#include "player_side/host_standin.h"
+#include "player_side/lent_services.h"
 
 namespace player {
 
-// The playback events in handler slot order. The stand-in's registry reads an
+// The playback events in handler slot order. vek-player's registry reads an
 // event mask as one bit per event, bit n for slot n, so the component's 0xD6
 // asks for new_track, playback_stopped, pause_changed, dynamic_info and
 // dynamic_info_track.

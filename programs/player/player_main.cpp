@@ -1,4 +1,4 @@
-// vek-player: a stand-in for the media player. Loads foo_vek_ipc.dll the way
+// vek-player: a playlist player in place of the media player. Loads foo_vek_ipc.dll the way
 // the player does (export, client object, factories, services ready, start),
 // plays a playlist file through the playback handler the component registers,
 // at the playlist's own pace or a chosen one, then quits and unloads it.

@@ -1,4 +1,4 @@
-// The player stand-in's playlist: a line-based UTF-8 text (see PLAYLIST.md)
+// vek-player's playlist: a line-based UTF-8 text (see PLAYLIST.md)
 // read strictly into the steps the player performs in order. Every rule of
 // playback (nothing to pause while stopped, no seeking past the end, ...) is
 // checked here, so the player only carries the steps out.

@@ -34,12 +34,12 @@ constexpr char status_help[] =
 
 int main(int argc, char** argv) {
   CLI::App app{"", "vek-ipc-decode"};
-  const reader::format_options formats(app);
+  const reading::format_options formats(app);
   cli::follow_convention(app, "vek-ipc-decode [--tune | --text] < TITLES",
                          "Decodes the player's window titles, one per line on standard input (as\n"
                          "vek-ipc-read.exe sees them), and prints what each one says.",
-                         reader::json_lines_help("Output, one line per title:", false) + tune_help +
-                             reader::text_help(false) + status_help);
+                         reading::json_lines_help("Output, one line per title:", false) + tune_help +
+                             reading::text_help(false) + status_help);
   if (const auto status = cli::parse(app, argc, argv)) return *status;
   const auto format = formats.format();
 
@@ -53,14 +53,14 @@ int main(int argc, char** argv) {
   std::string title;
   for (unsigned long line = 1; !interrupted && std::getline(std::cin, title); ++line) {
     if (!title.empty() && title.back() == '\r') title.pop_back();
-    const reader::decode_result decoded = reader::decode_title(title);
-    if (const auto* error = std::get_if<reader::decode_error>(&decoded)) {
-      std::cerr << "vek-ipc-decode: line " << line << ": " << reader::describe(*error) << std::endl;
+    const reading::decode_result decoded = reading::decode_title(title);
+    if (const auto* error = std::get_if<reading::decode_error>(&decoded)) {
+      std::cerr << "vek-ipc-decode: line " << line << ": " << reading::describe(*error) << std::endl;
       status = cli::exit_failure;
       continue;
     }
     // Flushed per line: the filter may sit in a live pipe.
-    std::cout << reader::render(std::get<reader::now_playing>(decoded), format) << std::endl;
+    std::cout << reading::render(std::get<reading::now_playing>(decoded), format) << std::endl;
     if (!std::cout) return cli::exit_failure;
   }
   return status;

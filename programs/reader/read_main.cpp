@@ -172,18 +172,18 @@ int main() {
                "with --watch: also end (status 0) once there is no window and nothing but\n"
                "Wine's own processes has run in the Wine prefix for 5 s")
       ->needs(watch_flag);
-  const reader::format_options formats(app);
+  const reading::format_options formats(app);
   cli::follow_convention(
       app, "vek-ipc-read [--watch [--until-prefix-idle]] [--tune | --text]",
       "Reads what the player publishes (in the title of the hidden window of the\n"
       "VEK IPC component) and prints it: once, or with --watch at every change.",
-      reader::json_lines_help("Output, one line per state (with --watch, one more at every change):", true) +
-          tune_help + reader::text_help(true) + watch_help + status_help);
+      reading::json_lines_help("Output, one line per state (with --watch, one more at every change):", true) +
+          tune_help + reading::text_help(true) + watch_help + status_help);
   if (const auto status = cli::parse_command_line(app)) return *status;
   const auto format = formats.format();
   SetConsoleCtrlHandler(on_console_event, TRUE);
   // JSON and the payload are ASCII: the console's code page shows them as they are.
-  line_writer output(format == reader::output_format::text);
+  line_writer output(format == reading::output_format::text);
 
   title_reader player_window;
   std::optional<std::string> last_title;  // nothing: no window
@@ -194,13 +194,13 @@ int main() {
     const std::optional<std::string_view> title = player_window.read();
     if (first || title != last_title) {
       last_title = title ? std::optional<std::string>(*title) : std::nullopt;
-      const reader::decode_result decoded =
-          title ? reader::decode_title(*title) : reader::now_playing{reader::player_state::absent, {}, {}};
-      if (const auto* error = std::get_if<reader::decode_error>(&decoded)) {
-        std::fprintf(stderr, "vek-ipc-read: undecodable title: %s\n", reader::describe(*error).c_str());
+      const reading::decode_result decoded =
+          title ? reading::decode_title(*title) : reading::now_playing{reading::player_state::absent, {}, {}};
+      if (const auto* error = std::get_if<reading::decode_error>(&decoded)) {
+        std::fprintf(stderr, "vek-ipc-read: undecodable title: %s\n", reading::describe(*error).c_str());
         std::fflush(stderr);
         status = cli::exit_failure;
-      } else if (std::string line = reader::render(std::get<reader::now_playing>(decoded), format); line != last_line) {
+      } else if (std::string line = reading::render(std::get<reading::now_playing>(decoded), format); line != last_line) {
         if (!output.write(line)) return cli::exit_failure;
         last_line = std::move(line);
       }

@@ -15,7 +15,7 @@
 
 #include "reading/state_input.h"
 
-namespace reader {
+namespace reading {
 namespace {
 
 // SIGINT and SIGTERM, blocked for the process, as a descriptor to wait on:
@@ -92,4 +92,4 @@ std::string clock_time() {
   return text;
 }
 
-}  // namespace reader
+}  // namespace reading

@@ -15,7 +15,7 @@
 
 #include "reading/now_playing.h"
 
-namespace reader {
+namespace reading {
 
 // What a bridge adds to the loop. Every call comes from the loop's thread.
 class bridge {
@@ -61,4 +61,4 @@ void say(std::string_view program, std::string_view text);
 // The local time of day, "12:00:01", for the bridges' --verbose lines.
 std::string clock_time();
 
-}  // namespace reader
+}  // namespace reading

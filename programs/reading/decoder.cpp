@@ -5,7 +5,7 @@
 
 #include "wire/format.h"
 
-namespace reader {
+namespace reading {
 namespace {
 
 constexpr std::string_view length_name = wire::length_name;
@@ -191,4 +191,4 @@ std::string describe(const decode_error& error) {
   return "entry " + std::to_string(error.entry) + ", byte " + std::to_string(error.offset) + ": " + error.what;
 }
 
-}  // namespace reader
+}  // namespace reading

@@ -11,7 +11,7 @@
 
 #include "reading/now_playing.h"
 
-namespace reader {
+namespace reading {
 
 struct decode_error {
   std::size_t offset;  // byte offset in the title where the fault was found
@@ -28,4 +28,4 @@ decode_result decode_title(std::string_view title);
 // One line such as "entry 2, byte 17: missing ';' after the value".
 std::string describe(const decode_error& error);
 
-}  // namespace reader
+}  // namespace reading

@@ -6,7 +6,7 @@
 
 #include "reading/output.h"
 
-namespace reader {
+namespace reading {
 
 // Registers both flags on `app`, which must outlive this; read after parsing.
 class format_options {
@@ -18,4 +18,4 @@ class format_options {
   bool tune_ = false, text_ = false;
 };
 
-}  // namespace reader
+}  // namespace reading

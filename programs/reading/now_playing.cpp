@@ -5,7 +5,7 @@
 
 #include "text/ascii.h"
 
-namespace reader {
+namespace reading {
 namespace {
 
 constexpr std::array<std::pair<player_state, std::string_view>, 4> names = {{
@@ -46,4 +46,4 @@ std::optional<std::int64_t> known_length(const now_playing& state) {
   return seconds;
 }
 
-}  // namespace reader
+}  // namespace reading

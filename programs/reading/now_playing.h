@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace reader {
+namespace reading {
 
 // `absent` is the reader's own state for "no window" (player not running);
 // decoding a title never yields it.
@@ -43,4 +43,4 @@ const std::string* first_tag(const now_playing& state, std::string_view name);
 // range. Nothing for 0 (a stream), a negative length or one beyond.
 std::optional<std::int64_t> known_length(const now_playing& state);
 
-}  // namespace reader
+}  // namespace reading

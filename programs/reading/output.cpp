@@ -10,7 +10,7 @@
 
 #include "text/utf8.h"
 
-namespace reader {
+namespace reading {
 namespace {
 
 using text::append_utf8;
@@ -264,4 +264,4 @@ std::string render(const now_playing& state, output_format format) {
   return json_line(state);
 }
 
-}  // namespace reader
+}  // namespace reading

@@ -17,7 +17,7 @@
 #include "reading/now_playing.h"
 #include "text/utf8.h"
 
-namespace reader {
+namespace reading {
 
 enum class output_format { json, tune, text };
 
@@ -64,4 +64,4 @@ std::string render(const now_playing& state, output_format format);
 // The text with each maximal ill-formed UTF-8 subsequence replaced by U+FFFD.
 using text::repair_utf8;
 
-}  // namespace reader
+}  // namespace reading

@@ -10,7 +10,7 @@
 
 #include "reading/state_line.h"
 
-namespace reader {
+namespace reading {
 namespace {
 
 constexpr std::size_t longest_line = 16 << 20;
@@ -75,4 +75,4 @@ void state_input::hand_on(std::string_view line) {
   on_state_(std::get<now_playing>(parsed));
 }
 
-}  // namespace reader
+}  // namespace reading

@@ -12,7 +12,7 @@
 
 #include "reading/now_playing.h"
 
-namespace reader {
+namespace reading {
 
 class state_input {
  public:
@@ -40,4 +40,4 @@ class state_input {
   unsigned long line_number_ = 0;
 };
 
-}  // namespace reader
+}  // namespace reading

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-namespace reader {
+namespace reading {
 namespace {
 
 using json = nlohmann::json;
@@ -48,4 +48,4 @@ std::variant<now_playing, malformed_line> parse_state_line(std::string_view line
   return playing;
 }
 
-}  // namespace reader
+}  // namespace reading

@@ -8,7 +8,7 @@
 
 #include "reading/now_playing.h"
 
-namespace reader {
+namespace reading {
 
 struct malformed_line {
   std::string reason;  // e.g. "\"fields\" holds something other than [name, value] texts"
@@ -23,4 +23,4 @@ struct malformed_line {
 // only std::bad_alloc.
 std::variant<now_playing, malformed_line> parse_state_line(std::string_view line);
 
-}  // namespace reader
+}  // namespace reading

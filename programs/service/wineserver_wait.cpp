@@ -151,7 +151,7 @@ bool wait_running(const server_places& places, bool print_absent) {
     if (print_absent && !said) {
       said = true;
       const std::string line =
-          reader::render(reader::now_playing{reader::player_state::absent, {}, {}}, reader::output_format::json);
+          reading::render(reading::now_playing{reading::player_state::absent, {}, {}}, reading::output_format::json);
       if (std::printf("%s\n", line.c_str()) < 0 || std::fflush(stdout) != 0) {
         std::fprintf(stderr, "%s: cannot write to standard output: %s\n", program, std::strerror(errno));
         return false;

@@ -36,7 +36,7 @@ constexpr char description[] =
     "the account USER@DOMAIN, read from the JSON lines of vek-ipc-read.exe --watch\n"
     "(or vek-ipc-decode) on standard input.";
 const std::string footer =
-    reader::json_lines_help("Input: the reader's JSON lines, one state per line (not its --tune output):", true) +
+    reading::json_lines_help("Input: the reader's JSON lines, one state per line (not its --tune output):", true) +
     "A malformed line is reported on standard error and skipped.\n"
     "\n"
     "It publishes each change as the current item of the account's tune node: the\n"
@@ -73,7 +73,7 @@ constexpr steady_clock::duration closing_time = 5s;
 // A connection attempt that reaches no verdict in this time counts as unreachable.
 constexpr steady_clock::duration attempt_time = 30s;
 
-void say(const std::string& text) { reader::say(program, text); }
+void say(const std::string& text) { reading::say(program, text); }
 
 std::string no_answer(const tune_publish::tune_link& link) {
   return "cannot connect to " + link.endpoint() + ": no answer within 30 s";
@@ -172,13 +172,13 @@ int run_check(const options& opts) {
 
 // The publisher in the bridges' loop: the link's states, the pacer and the
 // waits between connection attempts.
-class tune_bridge final : public reader::bridge {
+class tune_bridge final : public reading::bridge {
  public:
   explicit tune_bridge(const options& opts)
       : opts_(opts), link_(opts.link, [](const std::string& text) { say(text); }) {}
 
-  void take(const reader::now_playing& state) override {
-    pacer_.offer(reader::tune_payload(state, reader::tune_text_budget));
+  void take(const reading::now_playing& state) override {
+    pacer_.offer(reading::tune_payload(state, reading::tune_text_budget));
   }
 
   std::variant<wait, int> turn(bool ending) override {
@@ -198,7 +198,7 @@ class tune_bridge final : public reader::bridge {
         ever_online_ = true;
         online_since_ = now;
         pacer_.session_started(now);
-        if (opts_.verbose) say(reader::clock_time() + " connected to " + link_.endpoint() + " as " + opts_.link.jid);
+        if (opts_.verbose) say(reading::clock_time() + " connected to " + link_.endpoint() + " as " + opts_.link.jid);
       }
       if (state == link_state::connecting && now >= attempt_deadline_) {
         say(no_answer(link_));
@@ -267,11 +267,11 @@ class tune_bridge final : public reader::bridge {
 
   void publish(const std::string& payload) {
     link_.publish(payload);
-    if (opts_.verbose) say(reader::clock_time() + " published " + payload);
+    if (opts_.verbose) say(reading::clock_time() + " published " + payload);
   }
 
   void start_attempt(steady_clock::time_point now) {
-    if (opts_.verbose) say(reader::clock_time() + " connecting to " + link_.endpoint() + " as " + opts_.link.jid);
+    if (opts_.verbose) say(reading::clock_time() + " connecting to " + link_.endpoint() + " as " + opts_.link.jid);
     link_.connect();
     attempt_deadline_ = now + attempt_time;
     reconnect_at_ = never;
@@ -279,7 +279,7 @@ class tune_bridge final : public reader::bridge {
 
   // The end: the empty tune, answered, then the stream closed.
   int finish() {
-    if (auto last = pacer_.take_final(reader::tune_payload(reader::now_playing{}, reader::tune_text_budget)))
+    if (auto last = pacer_.take_final(reading::tune_payload(reading::now_playing{}, reading::tune_text_budget)))
       publish(*last);
     const auto deadline = steady_clock::now() + closing_time;
     while (link_.state() == tune_publish::link_state::online && link_.unanswered() > 0 &&
@@ -303,13 +303,13 @@ int run(const options& opts) {
   // A server that vanishes mid-write is a lost connection, not the end of the program.
   signal(SIGPIPE, SIG_IGN);
   tune_bridge bridge(opts);
-  return reader::run_bridge(program, bridge, reader::input_pace::drain);
+  return reading::run_bridge(program, bridge, reading::input_pace::drain);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  return reader::run_reporting_failure(program, [&] {
+  return reading::run_reporting_failure(program, [&] {
     auto parsed = parse_options(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     const auto& opts = std::get<options>(parsed);

@@ -17,12 +17,12 @@ using write = player_console_sink::write;
 
 using fields = std::vector<std::pair<std::string, std::string>>;
 
-reader::now_playing decoded() {
+reading::now_playing decoded() {
   const std::string seen = read_title().value_or("(no window)");
-  const reader::decode_result result = reader::decode_title(seen);
-  auto* error = std::get_if<reader::decode_error>(&result);
-  EXPECT_FALSE(error) << reader::describe(*error) << " in " << seen;
-  return error ? reader::now_playing{} : std::get<reader::now_playing>(result);
+  const reading::decode_result result = reading::decode_title(seen);
+  auto* error = std::get_if<reading::decode_error>(&result);
+  EXPECT_FALSE(error) << reading::describe(*error) << " in " << seen;
+  return error ? reading::now_playing{} : std::get<reading::now_playing>(result);
 }
 
 // One player session over the whole suite: the module is loaded once, as a
@@ -73,7 +73,7 @@ TEST_F(session, the_worked_example_and_awkward_fields_arrive_intact) {
   // clang-format off
   info(player_track_info({{"artist", {"Sigur R\xC3\xB3s", "second artist"}}, {"title", {"a:b;c=d"}}, {"comment", {""}},
                           {"", {"nameless"}}, {"album", {long_value}}, {"genre", {"\xE2\x99\xAB \xF0\x9F\x8E\xB5"}}}, -3.7));
-  const reader::now_playing playing = decoded();
+  const reading::now_playing playing = decoded();
   EXPECT_EQ(playing.fields, (fields{{"artist", "Sigur R\xC3\xB3s"}, {"title", "a:b;c=d"}, {"comment", ""},
                                     {"", "nameless"}, {"album", long_value}, {"genre", "\xE2\x99\xAB \xF0\x9F\x8E\xB5"}}));
   // clang-format on

@@ -13,7 +13,7 @@
 
 #include "host/interfaces.h"
 #include "host/services.h"
-#include "player_side/host_standin.h"
+#include "player_side/lent_services.h"
 
 // Raises a chosen error at one chosen call, counted from 0 by the object.
 class planned_failure {

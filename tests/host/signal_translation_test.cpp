@@ -1,4 +1,4 @@
-// The Linux stand-in of the signal translation, installed by the linked-in module: a fatal signal
+// The Linux simulation of the signal translation, installed by the linked-in module: a fatal signal
 // ends the process with the exception's low byte after naming it and the Windows signal number.
 #include "platform/signal_translation.h"
 

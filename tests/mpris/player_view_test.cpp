@@ -1,4 +1,4 @@
-// The MPRIS bridge's pure part: what a run of reader states shows and when it
+// What vek-mpris shows, without D-Bus: what a run of reader states shows and when it
 // is signalled, with no bus. The bus itself is mpris_test.sh's and
 // listener_test.sh's.
 #include "mpris/player_view.h"
@@ -15,11 +15,11 @@
 namespace {
 
 using namespace std::chrono_literals;
-using mpris::bridge;
+using mpris::view_mapper;
 using mpris::metadata_map;
 using mpris::object_path;
-using reader::now_playing;
-using reader::player_state;
+using reading::now_playing;
+using reading::player_state;
 
 now_playing playing(std::vector<std::pair<std::string, std::string>> fields, std::string length = "200") {
   return {player_state::playing, std::move(fields), std::move(length)};
@@ -28,18 +28,18 @@ now_playing in(player_state state) { return {state, {}, {}}; }
 
 const metadata_map no_track{{"mpris:trackid", object_path{"/org/mpris/MediaPlayer2/TrackList/NoTrack"}}};
 
-std::string track_id(const bridge& bridge) {
-  return std::get<object_path>(bridge.view().metadata.at("mpris:trackid")).text;
+std::string track_id(const view_mapper& mapper) {
+  return std::get<object_path>(mapper.view().metadata.at("mpris:trackid")).text;
 }
 
 // Each line's changes (presence, properties) and the track ids: a repeated
 // line changes nothing, a track keeps its id across a stop and an absence,
 // and any other track, or the same tags with another length, gets a new one.
-TEST(mpris_bridge, signals_each_change_once_and_keeps_a_track_id_while_the_track_is_the_same) {
+TEST(mpris_view_mapper, signals_each_change_once_and_keeps_a_track_id_while_the_track_is_the_same) {
   const auto a = playing({{"title", "A"}});
   const auto b = playing({{"title", "B"}});
-  bridge bridge;
-  EXPECT_EQ(bridge.view().metadata, no_track) << "before the first line";
+  view_mapper mapper;
+  EXPECT_EQ(mapper.view().metadata, no_track) << "before the first line";
 
   struct step {
     now_playing state;
@@ -65,14 +65,14 @@ TEST(mpris_bridge, signals_each_change_once_and_keeps_a_track_id_while_the_track
   int line = 0;
   for (const auto& [state, presence, properties, id] : steps) {
     ++line;
-    const auto changes = bridge.apply(state);
+    const auto changes = mapper.apply(state);
     EXPECT_EQ(changes.presence, presence) << "line " << line;
     EXPECT_EQ(changes.properties, properties) << "line " << line;
-    const auto& view = bridge.view();
+    const auto& view = mapper.view();
     EXPECT_EQ(view.present, state.state != player_state::absent) << "line " << line;
     EXPECT_EQ(view.playing, id != nullptr) << "line " << line;
     if (id) {
-      EXPECT_EQ(track_id(bridge), id) << "line " << line;
+      EXPECT_EQ(track_id(mapper), id) << "line " << line;
     } else {
       EXPECT_EQ(view.metadata, no_track) << "line " << line << ": not playing is the NoTrack id alone";
     }

@@ -6,7 +6,7 @@
 #include "harness/player_fakes.h"
 #include "host/module.h"
 #include "host/services.h"
-#include "platform/standin.h"
+#include "platform/simulation.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "wire/format.h"
@@ -16,7 +16,7 @@ namespace {
 class publisher : public ::testing::Test {
  protected:
   publisher() {
-    platform::standin::reset();
+    platform::simulation::reset();
     foobar2000_get_interface(&api, &module);
     services_ready = true;
     api.add_service(sink);
@@ -50,7 +50,7 @@ TEST_F(publisher, two_registries_fail_start_after_the_window_exists) {
   api.add_service(second);
   Test_Class* before = playback_handler;
   EXPECT_THROW(service.start(), exception_service_duplicated);
-  EXPECT_NE(platform::standin::find_message_window(wire::window_class), nullptr) << "the window stays";
+  EXPECT_NE(platform::simulation::find_message_window(wire::window_class), nullptr) << "the window stays";
   EXPECT_TRUE(sink.writes().empty()) << "nothing is printed";
   EXPECT_EQ(playback_handler, before);
 }

@@ -24,8 +24,8 @@ using entries = std::vector<std::pair<std::string, std::string>>;
 entries decoded_record(const player_track_info& info) {
   pfc::string8_fast record;
   EXPECT_TRUE(build_now_playing_record(info, record));
-  const reader::decode_result decoded = reader::decode_title(std::string(record.text_pointer()));
-  const auto* playing = std::get_if<reader::now_playing>(&decoded);
+  const reading::decode_result decoded = reading::decode_title(std::string(record.text_pointer()));
+  const auto* playing = std::get_if<reading::now_playing>(&decoded);
   if (playing == nullptr) return {{"not decodable", std::string(record.text_pointer())}};
   entries result = playing->fields;
   result.emplace_back("length", playing->length);
@@ -96,10 +96,10 @@ TEST(NowPlayingRecord, NullTextsAreEmptyAndLookupsBeyondTheFieldsFindNothing) {
                                   {"genre", "far beyond", 0xFFFFFFFE}});
   pfc::string8_fast record;
   ASSERT_TRUE(build_now_playing_record(info, record));
-  const reader::decode_result decoded = reader::decode_title(std::string(record.text_pointer()));
-  ASSERT_TRUE(std::holds_alternative<reader::now_playing>(decoded)) << std::string(record.text_pointer());
+  const reading::decode_result decoded = reading::decode_title(std::string(record.text_pointer()));
+  ASSERT_TRUE(std::holds_alternative<reading::now_playing>(decoded)) << std::string(record.text_pointer());
   const entries expected{{"title", "Song"}, {"", "nameless"}, {"artist", ""}, {"album", ""}, {"genre", ""}};
-  EXPECT_EQ(std::get<reader::now_playing>(decoded).fields, expected);
+  EXPECT_EQ(std::get<reading::now_playing>(decoded).fields, expected);
 }
 
 // The C library's text for a length that is not a tie. Runtimes differ only on

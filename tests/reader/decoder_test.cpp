@@ -9,21 +9,21 @@
 namespace {
 
 using namespace std::string_literals;
-using reader::player_state;
+using reading::player_state;
 using reader_test::field_list;
 using reader_test::title_entry;
 
 // describe() of the fault, or "decoded".
 std::string fault(std::string_view title) {
-  const reader::decode_result result = reader::decode_title(title);
-  const auto* error = std::get_if<reader::decode_error>(&result);
-  return error ? reader::describe(*error) : "decoded";
+  const reading::decode_result result = reading::decode_title(title);
+  const auto* error = std::get_if<reading::decode_error>(&result);
+  return error ? reading::describe(*error) : "decoded";
 }
 
 auto decoded(std::string_view title) {
   EXPECT_EQ(fault(title), "decoded") << title.substr(0, 100);
-  const reader::decode_result result = reader::decode_title(title);
-  const auto* state = std::get_if<reader::now_playing>(&result);
+  const reading::decode_result result = reading::decode_title(title);
+  const auto* state = std::get_if<reading::now_playing>(&result);
   return state ? std::tuple(state->state, state->fields, state->length)
                : std::tuple(player_state::none, field_list{}, ""s);
 }

@@ -10,15 +10,15 @@
 
 namespace {
 
-using reader::json_line;
-using reader::player_state;
-using reader::tune_payload;
+using reading::json_line;
+using reading::player_state;
+using reading::tune_payload;
 using reader_test::field_list;
 
 const std::string tune_start = "<tune xmlns='http://jabber.org/protocol/tune'";
 const std::string empty_tune = tune_start + "/>";
 
-reader::now_playing playing(field_list fields, std::string length = "215") {
+reading::now_playing playing(field_list fields, std::string length = "215") {
   return {player_state::playing, std::move(fields), std::move(length)};
 }
 
@@ -43,7 +43,7 @@ TEST(reader_output, json_line_escapes_into_ascii_and_repairs_utf8) {
 
   // The check agrees with the repair: every broken piece fails it, what the
   // repair made passes, U+FFFD itself included.
-  EXPECT_TRUE(text::is_well_formed_utf8(reader::repair_utf8(broken)));
+  EXPECT_TRUE(text::is_well_formed_utf8(reading::repair_utf8(broken)));
   for (std::size_t start = 0, end; start < broken.size(); start = end + 1) {
     end = std::min(broken.find('|', start), broken.size());
     const std::string piece = broken.substr(start, end - start);
@@ -82,7 +82,7 @@ TEST(reader_output, tune_gives_known_fields_in_element_order_escaped) {
 
 TEST(reader_output, text_reads_for_people_and_keeps_the_terminal_safe) {
   struct {
-    reader::now_playing state;
+    reading::now_playing state;
     std::string line;
   } const cases[] = {
       {{player_state::absent, {}, {}}, "player not running"},
@@ -113,7 +113,7 @@ TEST(reader_output, text_reads_for_people_and_keeps_the_terminal_safe) {
                "0"),
        "\u25B6 \uFFFD[31mred\uFFFD\uFFFD2J\uFFFD \u2014 a b  c d"},
   };
-  for (const auto& c : cases) EXPECT_EQ(reader::render(c.state, reader::output_format::text), c.line);
+  for (const auto& c : cases) EXPECT_EQ(reading::render(c.state, reading::output_format::text), c.line);
 }
 
 }  // namespace

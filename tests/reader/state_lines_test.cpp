@@ -17,16 +17,16 @@
 
 namespace {
 
-using reader::malformed_line;
-using reader::now_playing;
-using reader::parse_state_line;
-using reader::player_state;
+using reading::malformed_line;
+using reading::now_playing;
+using reading::parse_state_line;
+using reading::player_state;
 
 // What a bridge makes of the reader's line for `state`.
 std::string payload_through_line(const now_playing& state, const std::string& line_end = "") {
-  const auto parsed = parse_state_line(reader::json_line(state) + line_end);
+  const auto parsed = parse_state_line(reading::json_line(state) + line_end);
   if (const auto* bad = std::get_if<malformed_line>(&parsed)) return "malformed: " + bad->reason;
-  return reader::tune_payload(std::get<now_playing>(parsed));
+  return reading::tune_payload(std::get<now_playing>(parsed));
 }
 
 TEST(state_lines, the_readers_lines_give_the_payload_the_reader_prints) {
@@ -49,8 +49,8 @@ TEST(state_lines, the_readers_lines_give_the_payload_the_reader_prints) {
       {player_state::absent, {}, ""},
   };
   for (const auto& state : states) {
-    const std::string expected = reader::tune_payload(state);
-    EXPECT_EQ(payload_through_line(state), expected) << reader::json_line(state);
+    const std::string expected = reading::tune_payload(state);
+    EXPECT_EQ(payload_through_line(state), expected) << reading::json_line(state);
     EXPECT_EQ(payload_through_line(state, "\r"), expected) << "with a Windows line end";
   }
   // The first state really carries elements, so the comparison above is not
@@ -76,8 +76,8 @@ class piped_input {
  public:
   piped_input() {
     EXPECT_EQ(pipe(ends_), 0);
-    input_ = std::make_unique<reader::state_input>(
-        ends_[0], [this](const now_playing& state) { states.push_back(reader::json_line(state)); },
+    input_ = std::make_unique<reading::state_input>(
+        ends_[0], [this](const now_playing& state) { states.push_back(reading::json_line(state)); },
         [this](const std::string& text) { reports.push_back(text); });
   }
   ~piped_input() {
@@ -106,7 +106,7 @@ class piped_input {
 
  private:
   int ends_[2] = {-1, -1};
-  std::unique_ptr<reader::state_input> input_;
+  std::unique_ptr<reading::state_input> input_;
 };
 
 const std::string stopped = "{\"state\":\"stopped\"}";

@@ -83,10 +83,10 @@ TEST(reader_watch, prints_every_state_once_in_order) {
   const std::optional<std::string> schedule[] = {"",   song,         "STOP", other,  long_one, "dGl0bGUA",
                                                  song, std::nullopt, "",     "STOP", "STOP;"};
   // Rendered before any reader starts: one left behind by a crash would hold the test's output open.
-  auto line = [](const std::string& title, reader::output_format format) {
-    return reader::render(std::get<reader::now_playing>(reader::decode_title(title)), format);
+  auto line = [](const std::string& title, reading::output_format format) {
+    return reading::render(std::get<reading::now_playing>(reading::decode_title(title)), format);
   };
-  const auto j = reader::output_format::json, t = reader::output_format::tune;
+  const auto j = reading::output_format::json, t = reading::output_format::tune;
   const std::string absent = R"({"state":"absent"})", none = R"({"state":"none"})", stopped = R"({"state":"stopped"})";
   const std::string empty_tune = "<tune xmlns='http://jabber.org/protocol/tune'/>";
   const std::vector<std::string> json_lines = {

@@ -21,7 +21,7 @@
 #include "harness/player_fakes.h"
 #include "host/config.h"
 #include "host/module.h"
-#include "platform/standin.h"
+#include "platform/simulation.h"
 #include "publisher/ipc_window.h"
 #include "publisher/playback_handler.h"
 #include "publisher/record.h"
@@ -77,7 +77,7 @@ const char failure_line[] = "VEK IPC: 'SetData' Failed!\r\n";
 // The player and its objects for one run, with the test's configuration variables linked in.
 struct world {
   world() {
-    platform::standin::reset();
+    platform::simulation::reset();
     foobar2000_get_interface(&api, &module);
     services_ready = true;
     api.add_service(sink);
@@ -92,7 +92,7 @@ struct world {
   play_callback* handler() const {
     return registry.registrations().empty() ? nullptr : registry.registrations().back().handler;
   }
-  std::string title() const { return platform::standin::window_title(ipc_window); }
+  std::string title() const { return platform::simulation::window_title(ipc_window); }
   std::string stored() const { return last_record.text_pointer(); }
   std::size_t printed(const char* line) const {
     std::size_t count = 0;
@@ -158,7 +158,7 @@ const operation operations[] = {
      [](world& w, bool failed) {
        // A handler is kept exactly when it was registered, and the window, if any, is fresh.
        EXPECT_EQ(w.handler(), static_cast<play_callback*>(playback_handler));
-       EXPECT_LE(platform::standin::live_window_count(), 1u);
+       EXPECT_LE(platform::simulation::live_window_count(), 1u);
        EXPECT_EQ(w.title(), "");
        EXPECT_EQ(w.stored(), "");
        if (!failed) {
@@ -197,24 +197,24 @@ const operation operations[] = {
      [](world& w) {
        w.service.start();
        w.handler()->dynamic_info(&w.song);
-       w.title_writes = platform::standin::title_write_count();
+       w.title_writes = platform::simulation::title_write_count();
      },
      [](world& w) { w.handler()->dynamic_info(&w.song_again); },
      [](world& w, bool) {
        EXPECT_EQ(w.stored(), w.song_record);
        EXPECT_EQ(w.title(), w.song_record);
-       EXPECT_EQ(platform::standin::title_write_count(), w.title_writes);
+       EXPECT_EQ(platform::simulation::title_write_count(), w.title_writes);
      },
      [](world& w) {
        w.handler()->dynamic_info(&w.song_again);
        EXPECT_EQ(w.title(), w.song_record);
-       EXPECT_EQ(platform::standin::title_write_count(), w.title_writes);
+       EXPECT_EQ(platform::simulation::title_write_count(), w.title_writes);
      }},
     {"playback_stopped, title write refused",
      [](world& w) {
        w.service.start();
        w.handler()->dynamic_info(&w.song);
-       platform::standin::fail_title_writes(true);
+       platform::simulation::fail_title_writes(true);
      },
      [](world& w) { w.handler()->playback_stopped(0); },
      [](world& w, bool failed) {
@@ -228,7 +228,7 @@ const operation operations[] = {
      [](world& w) {
        w.handler()->playback_stopped(0);
        EXPECT_EQ(w.printed(failure_line), w.failure_lines + 1);
-       platform::standin::fail_title_writes(false);
+       platform::simulation::fail_title_writes(false);
        w.handler()->playback_stopped(0);
        EXPECT_EQ(w.title(), wire::stop_text);
      }},
@@ -330,7 +330,7 @@ void run(const operation& op, std::size_t fail_at, run_report& report) {
     op.check(w, raised);
     op.next(w);
   }
-  platform::standin::reset();
+  platform::simulation::reset();
   report.live_blocks_added = failing_heap::live_blocks() - live_before;
 }
 

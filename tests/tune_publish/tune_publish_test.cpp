@@ -11,8 +11,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using reader::now_playing;
-using reader::player_state;
+using reading::now_playing;
+using reading::player_state;
 using tune_publish::publish_pacer;
 using tune_publish::steady_clock;
 
@@ -101,13 +101,13 @@ TEST(tune_publish, reconnection_waits_grow_to_at_most_a_minute_and_start_over_on
 // The publisher's items: each element's text cut on a character boundary and
 // marked, so that the worst item stays far below what servers accept.
 TEST(tune_publish, long_fields_are_cut_on_a_character_boundary_within_the_budget) {
-  const std::size_t budget = reader::tune_text_budget;
+  const std::size_t budget = reading::tune_text_budget;
   const std::string e_acute = "\xC3\xA9", euro = "\xE2\x82\xAC", clef = "\xF0\x9D\x84\x9E";
   std::string title;
   for (int i = 0; i < 50000; ++i) title += e_acute + euro + clef;  // 150,000 characters
   const now_playing long_title{player_state::playing, {{"title", title}, {"artist", "Band"}}, "200"};
 
-  const std::string cut = reader::tune_payload(long_title, budget);
+  const std::string cut = reading::tune_payload(long_title, budget);
   const std::string open = "<title>", close = "</title>";
   const auto start = cut.find(open) + open.size();
   const std::string text = cut.substr(start, cut.find(close) - start);
@@ -126,9 +126,9 @@ TEST(tune_publish, long_fields_are_cut_on_a_character_boundary_within_the_budget
 
   // A text that fits exactly is left whole; the reader's output is never cut.
   const now_playing exact{player_state::playing, {{"title", std::string(budget, 'x')}}, "1"};
-  EXPECT_EQ(reader::tune_payload(exact, budget), reader::tune_payload(exact));
+  EXPECT_EQ(reading::tune_payload(exact, budget), reading::tune_payload(exact));
   const now_playing one_more{player_state::playing, {{"title", std::string(budget + 1, 'x')}}, "1"};
-  EXPECT_NE(reader::tune_payload(one_more).find(std::string(budget + 1, 'x')), std::string::npos);
+  EXPECT_NE(reading::tune_payload(one_more).find(std::string(budget + 1, 'x')), std::string::npos);
 
   // The worst item: every element present and long, every character needing
   // the longest escape or reference, ill-formed bytes among them.
@@ -138,7 +138,7 @@ TEST(tune_publish, long_fields_are_cut_on_a_character_boundary_within_the_budget
       player_state::playing,
       {{"artist", heavy}, {"album", heavy}, {"title", heavy}, {"tracknumber", heavy}, {"uri", heavy}, {"rating", "10"}},
       "65535"};
-  const std::string item = reader::tune_payload(worst, budget);
+  const std::string item = reading::tune_payload(worst, budget);
   EXPECT_LE(item.size(), 5 * budget + 300);
   EXPECT_LT(item.size(), 24u * 1024) << "well under the 64 KiB a strict server may allow";
   EXPECT_NE(item.find("&#x2026;</title>"), std::string::npos);

@@ -1,4 +1,4 @@
-// Observation and fault-injection hooks of the Linux stand-in for platform.h.
+// Observation and fault-injection hooks of the Linux simulation of platform.h.
 // Tests use these where the Windows build would use FindWindowEx and friends.
 #pragma once
 
@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 
-namespace platform::standin {
+namespace platform::simulation {
 
 // The first live message-only window of `class_name`, or null.
 window_handle find_message_window(const wchar_t* class_name);
@@ -20,4 +20,4 @@ std::size_t title_write_count();
 // Forgets every class and window (between tests).
 void reset();
 
-}  // namespace platform::standin
+}  // namespace platform::simulation

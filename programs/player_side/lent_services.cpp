@@ -1,4 +1,4 @@
-#include "player_side/host_standin.h"
+#include "player_side/lent_services.h"
 
 #include <cstdio>
 #include <cstdlib>
