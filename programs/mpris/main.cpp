@@ -19,17 +19,20 @@
 #include "mpris/bus_api.h"
 #include "mpris/mpris_object.h"
 #include "mpris/player_view.h"
-#include "reading/bridge_loop.h"
 #include "reading/output.h"
+#include "relay/loop.h"
+#include "relay/wine_options.h"
 
 namespace {
 
 constexpr char program[] = "vek-mpris";
-constexpr char synopsis[] = "vek-mpris [--name SUFFIX] [--identity TEXT] [--verbose] < JSON-LINES";
+constexpr char synopsis[] =
+    "vek-mpris [--name SUFFIX] [--identity TEXT] [--verbose] (< JSON-LINES | --wine [--reader FILE])";
 constexpr char description[] =
     "Shows what the player plays to the desktop (media keys, panels, playerctl) as\n"
     "an MPRIS 2 media player on the session bus, read from the JSON lines of\n"
-    "vek-ipc-read.exe --watch (or vek-ipc-decode) on standard input.";
+    "vek-ipc-read.exe --watch (or vek-ipc-decode) on standard input, or with --wine\n"
+    "from the player itself.";
 const std::string footer =
     reading::json_lines_help("Input: the reader's JSON lines, one state per line, as vek-tune-publish takes them:",
                             true) +
@@ -61,19 +64,27 @@ const std::string footer =
     "CanGoPrevious are false; Play, Pause, Stop, Next, Seek and the other methods do\n"
     "nothing; setting Rate or Volume is refused with the D-Bus error\n"
     "org.freedesktop.DBus.Error.NotSupported.\n"
+    "\n" +
+    std::string(relay::wine_help) +
+    "\n"
+    "--name and --identity may come from the environment instead, as the user\n"
+    "service's settings give them: VEK_MPRIS_NAME, VEK_MPRIS_IDENTITY.\n"
     "\n"
     "Messages go to standard error; --verbose adds one line per change, with the\n"
     "time: \"vek-mpris: 12:00:01 \xE2\x96\xB6 Band \xE2\x80\x94 Song (3:35)\".\n"
+    "Run by systemd (Type=notify), it says when it is ready and keeps a status line\n"
+    "of what is shown and the name it owns.\n"
     "Exit status: 0 the input ended or a signal came (the name is released first);\n"
     "1 runtime failure: no session bus, the bus connection was lost, or another\n"
     "program owns the bus name; 2 usage error.\n";
 
-void say(const std::string& text) { reading::say(program, text); }
+void say(const std::string& text) { relay::say(program, text); }
 
 struct options {
   std::string name_suffix = "vek_ipc";
   std::string identity = "VEK IPC";
   bool verbose = false;
+  std::variant<std::monostate, relay::wine_settings> wine;
 };
 
 std::variant<options, int> parse_options(int argc, char** argv) {
@@ -82,12 +93,18 @@ std::variant<options, int> parse_options(int argc, char** argv) {
   app.add_option("--name", parsed.name_suffix,
                  "own org.mpris.MediaPlayer2.SUFFIX (default vek_ipc):\nletters, digits, '_' and '-', not starting "
                  "with a digit")
-      ->type_name("SUFFIX");
+      ->type_name("SUFFIX")
+      ->envname("VEK_MPRIS_NAME");
   app.add_option("--identity", parsed.identity, "the player's name as the desktop shows it\n(default \"VEK IPC\")")
-      ->type_name("TEXT");
+      ->type_name("TEXT")
+      ->envname("VEK_MPRIS_IDENTITY");
   app.add_flag("--verbose", parsed.verbose, "report each change of what is shown, with the time");
+  relay::wine_options wine(app);
   cli::follow_convention(app, synopsis, description, footer);
   if (const auto status = cli::parse(app, argc, argv)) return *status;
+  auto wine_settings = wine.resolve();
+  if (const auto* problem = std::get_if<std::string>(&wine_settings)) return cli::usage_error(app, *problem);
+  if (const auto* settings = std::get_if<relay::wine_settings>(&wine_settings)) parsed.wine = *settings;
   if (!mpris::is_name_element(parsed.name_suffix))
     return cli::usage_error(app, "--name: \"" + mpris::dbus_text(parsed.name_suffix) +
                                      "\" cannot end a bus name: use letters, digits, '_' and '-', not starting "
@@ -100,12 +117,13 @@ struct runtime_failure {
   std::string text;
 };
 
-// vek-mpris in the bridges' loop: the object on the bus, the name owned while
+// vek-mpris in the relays' loop: the object on the bus, the name owned while
 // the player runs, and the bus's own events.
-class mpris_bridge final : public reading::bridge {
+class mpris_destination final : public relay::destination {
  public:
-  mpris_bridge(const options& opts, sdbus::IConnection& connection)
+  mpris_destination(const options& opts, sdbus::IConnection& connection, relay::service_status& status)
       : opts_(opts),
+        status_(status),
         connection_(connection),
         object_(connection, opts.identity),
         bus_name_(std::string(mpris::bus_name_prefix) + opts.name_suffix) {}
@@ -119,14 +137,14 @@ class mpris_bridge final : public reading::bridge {
     object_.show(view, changes);
     if (changes.presence && !view.present) set_owned(false);
     if (opts_.verbose && (changes.presence || changes.properties)) {
-      std::string line_text = reading::clock_time() + " " + reading::text_line(state);
+      std::string line_text = relay::clock_time() + " " + reading::text_line(state);
       if (changes.presence) line_text += (view.present ? "; owns " : "; released ") + bus_name_;
       say(line_text);
     }
   }
 
-  std::variant<wait, int> turn(bool ending) override {
-    object_.run_due(clock::now());
+  std::optional<int> turn(bool ending, relay::wait_list& wait) override {
+    object_.run_due(relay::clock::now());
     while (mpris::bus::process_pending(connection_)) {
     }
     if (ending) {
@@ -134,13 +152,11 @@ class mpris_bridge final : public reading::bridge {
       return cli::exit_success;
     }
     const auto bus = mpris::bus::next_wait(connection_);
-    wait next;
-    next.descriptors[0] = bus.descriptors[0];
-    next.descriptors[1] = bus.descriptors[1];
-    if (bus.timeout_ms >= 0) next.until = clock::now() + std::chrono::milliseconds(bus.timeout_ms);
+    for (const pollfd& descriptor : bus.descriptors) wait.watch(descriptor.fd, descriptor.events);
+    if (bus.timeout_ms >= 0) wait.until(relay::clock::now() + std::chrono::milliseconds(bus.timeout_ms));
     // The object's repeat of the state after taking the name is due then.
-    next.until = std::min(next.until, object_.next_due());
-    return next;
+    wait.until(object_.next_due());
+    return std::nullopt;
   }
 
  private:
@@ -152,6 +168,7 @@ class mpris_bridge final : public reading::bridge {
         mpris::bus::release_name(connection_, bus_name_);
       }
       owned_ = own;
+      status_.link(own ? "Owns " + bus_name_ : "");
     } catch (const sdbus::Error& error) {
       if (own && error.getName() == "org.freedesktop.DBus.Error.FileExists")
         throw runtime_failure{"cannot own " + bus_name_ +
@@ -161,6 +178,7 @@ class mpris_bridge final : public reading::bridge {
   }
 
   const options& opts_;
+  relay::service_status& status_;
   sdbus::IConnection& connection_;
   mpris::mpris_object object_;
   mpris::view_mapper view_;
@@ -184,8 +202,9 @@ int run(const options& opts) {
     return cli::exit_failure;
   }
   try {
-    mpris_bridge bridge(opts, *connection);
-    return reading::run_bridge(program, bridge, reading::input_pace::chunk);
+    relay::service_status status;
+    mpris_destination destination(opts, *connection, status);
+    return relay::run_from(program, opts.wine, true, destination, status);
   } catch (const runtime_failure& failure) {
     say(failure.text);
     return cli::exit_failure;
@@ -198,7 +217,7 @@ int run(const options& opts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  return reading::run_reporting_failure(program, [&] {
+  return relay::run_reporting_failure(program, [&] {
     auto parsed = parse_options(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     return run(std::get<options>(parsed));

@@ -80,16 +80,16 @@ void mpris_object::show(const player_view& view, const view_mapper::changes& cha
   view_ = view;
   if (changes.presence) {
     if (view_.present) {
-      repeat_.name_taken(late_repeat::clock::now());
+      repeats_.name_taken(name_repeats::clock::now());
     } else {
-      repeat_.name_released();
+      repeats_.name_released();
     }
   }
   if (changes.properties) signal_properties();
 }
 
-void mpris_object::run_due(late_repeat::clock::time_point now) {
-  if (repeat_.take_due(now)) signal_properties();
+void mpris_object::run_due(name_repeats::clock::time_point now) {
+  while (repeats_.take_due(now)) signal_properties();
 }
 
 void mpris_object::signal_properties() {

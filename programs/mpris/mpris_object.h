@@ -18,14 +18,14 @@ class mpris_object {
 
   // Shows `view` from now on. With `changes.properties`, sends one
   // PropertiesChanged holding PlaybackStatus, Metadata and CanPlay; when the
-  // name was just taken, sends it once more late_repeat::delay later (see
-  // run_due), whatever is shown then.
+  // name was just taken, sends it again at each of name_repeats::delays
+  // later (see run_due), whatever is shown then, until the name is released.
   void show(const player_view& view, const view_mapper::changes& changes);
 
   // What the event loop calls: when run_due next has something to do
   // (time_point::max() for never), and doing it.
-  late_repeat::clock::time_point next_due() const { return repeat_.next_due(); }
-  void run_due(late_repeat::clock::time_point now);
+  name_repeats::clock::time_point next_due() const { return repeats_.next_due(); }
+  void run_due(name_repeats::clock::time_point now);
 
  private:
   void signal_properties();
@@ -33,7 +33,7 @@ class mpris_object {
   std::unique_ptr<sdbus::IObject> object_;
   std::string identity_;
   player_view view_;
-  late_repeat repeat_;
+  name_repeats repeats_;
 };
 
 }  // namespace mpris

@@ -91,9 +91,13 @@ view_mapper::changes view_mapper::apply(const reading::now_playing& state) {
   return made;
 }
 
-bool late_repeat::take_due(clock::time_point now) {
-  if (now < due_) return false;
-  due_ = clock::time_point::max();
+name_repeats::clock::time_point name_repeats::next_due() const {
+  return next_ < delays.size() ? taken_ + delays[next_] : clock::time_point::max();
+}
+
+bool name_repeats::take_due(clock::time_point now) {
+  if (now < next_due()) return false;
+  ++next_;
   return true;
 }
 

@@ -1,10 +1,12 @@
 // What vek-mpris shows of a reader state, with no D-Bus in it: the
 // properties that change with the player (PlaybackStatus, Metadata, CanPlay),
 // whether the bus name should be owned, the track ids, and when the state is
-// signalled once more. The D-Bus adaptor only copies these values out.
+// signalled again after the name is taken. The D-Bus adaptor only copies these values out.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -68,25 +70,33 @@ class view_mapper {
   unsigned long tracks_ = 0;
 };
 
-// When the state is signalled once more: `delay` after the name is taken.
-// Some clients subscribe to a player's signals only when they see its name
-// appear, and read nothing until the next signal; the signal sent with the
-// name comes before their subscription, the repeat after it.
-class late_repeat {
+// When the state is signalled again after the name is taken. Some clients
+// subscribe to a player's signals only when they see its name appear, and
+// read nothing until the next signal: the signal sent with the name comes
+// before their subscription, the repeats after it.
+class name_repeats {
  public:
   using clock = std::chrono::steady_clock;
-  // Long enough for a client on a busy machine to have subscribed.
-  static constexpr std::chrono::milliseconds delay{1000};
+  using ms = std::chrono::milliseconds;
+  // After taking the name, each twice the one before: a client that subscribes
+  // T after it waits for the next at most T more (15 ms when quicker); all
+  // within a second.
+  static constexpr std::array delays{ms{15}, ms{30}, ms{60}, ms{120}, ms{240}, ms{480}, ms{960}};
 
-  void name_taken(clock::time_point now) { due_ = now + delay; }
-  void name_released() { due_ = clock::time_point::max(); }
+  void name_taken(clock::time_point now) {
+    taken_ = now;
+    next_ = 0;
+  }
+  void name_released() { next_ = delays.size(); }
   // When take_due is next true; time_point::max() for never.
-  clock::time_point next_due() const { return due_; }
-  // True once, at the first call at or after next_due().
+  clock::time_point next_due() const;
+  // True once for each repeat, at a call at or after its time: a repeat the
+  // caller comes to late is still sent, so that each taking sends them all.
   bool take_due(clock::time_point now);
 
  private:
-  clock::time_point due_ = clock::time_point::max();
+  clock::time_point taken_;
+  std::size_t next_ = delays.size();  // the index of the repeat to come
 };
 
 // True when `text` can follow "org.mpris.MediaPlayer2." as one element of a

@@ -17,8 +17,8 @@ constexpr std::size_t longest_line = 16 << 20;
 
 }  // namespace
 
-state_input::state_input(int fd, state_handler on_state, reporter report)
-    : fd_(fd), on_state_(std::move(on_state)), report_(std::move(report)) {
+state_input::state_input(int fd, state_handler on_state, reporter report, std::string name)
+    : fd_(fd), name_(std::move(name)), on_state_(std::move(on_state)), report_(std::move(report)) {
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
 }
 
@@ -33,7 +33,7 @@ bool state_input::read(bool drain) {
     }
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (got < 0) report_(std::string("cannot read standard input: ") + std::strerror(errno));
+    if (got < 0) report_("cannot read " + name_ + ": " + std::strerror(errno));
     if (!pending_.empty() || overlong_) {
       ++line_number_;
       hand_on(pending_);

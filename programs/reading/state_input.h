@@ -1,5 +1,5 @@
-// The reader's JSON lines as a bridge takes them on its standard input (Linux
-// only): read from a non-blocking descriptor, split at line breaks, parsed.
+// The reader's JSON lines as a relay takes them from its standard input or
+// from the reader it runs (Linux only): read from a non-blocking descriptor, split at line breaks, parsed.
 // An empty line is ignored; a malformed one, or one over 16 MiB, is reported
 // as "line N: malformed input (...); skipped" and skipped. The handlers run
 // on the caller's thread, inside read().
@@ -19,8 +19,9 @@ class state_input {
   using state_handler = std::function<void(const now_playing&)>;
   using reporter = std::function<void(const std::string&)>;
 
-  // `fd` stays the caller's; it is made non-blocking.
-  state_input(int fd, state_handler on_state, reporter report);
+  // `fd` stays the caller's; it is made non-blocking. `name` names it in
+  // the message of a read error.
+  state_input(int fd, state_handler on_state, reporter report, std::string name = "standard input");
 
   // Takes what can be read now: one chunk of at most 64 KiB, so that a flood
   // of input leaves turns to other work, or with `drain` everything there is.
@@ -33,6 +34,7 @@ class state_input {
   void hand_on(std::string_view line);
 
   int fd_;
+  std::string name_;
   state_handler on_state_;
   reporter report_;
   std::string pending_;

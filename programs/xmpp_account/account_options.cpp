@@ -90,14 +90,18 @@ account_options::account_options(CLI::App& app, const std::string& jid_help) {
          "")
       ->expected(0, 1)
       ->group("");
-  app.add_option("--jid", jid_, jid_help)->type_name("USER@DOMAIN")->required();
-  password_file_option =
-      app.add_option("--password-file", password_file_, "the file whose first line is the password")->type_name("FILE");
+  // Each may come from the environment instead, as a user service's settings file gives them.
+  app.add_option("--jid", jid_, jid_help)->type_name("USER@DOMAIN")->envname("VEK_XMPP_JID")->required();
+  password_file_option = app.add_option("--password-file", password_file_, "the file whose first line is the password")
+                             ->type_name("FILE")
+                             ->envname("VEK_XMPP_PASSWORD_FILE");
   server_option =
       app.add_option("--server", server_, "connect to HOST (default port 5222) instead of the\nJID's domain")
-          ->type_name("HOST[:PORT]");
-  ca_file_option =
-      app.add_option("--ca-file", ca_file_, "also trust the certificates in this PEM file")->type_name("PEM");
+          ->type_name("HOST[:PORT]")
+          ->envname("VEK_XMPP_SERVER");
+  ca_file_option = app.add_option("--ca-file", ca_file_, "also trust the certificates in this PEM file")
+                       ->type_name("PEM")
+                       ->envname("VEK_XMPP_CA_FILE");
 }
 
 std::variant<account, std::string> account_options::resolve(const std::function<void(const std::string&)>& warn) const {

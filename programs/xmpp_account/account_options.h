@@ -7,7 +7,8 @@
 //   --server HOST[:PORT]           a name, an IPv4 address or a bracketed IPv6
 //                                  address, instead of the JID's domain
 //   --ca-file PEM                  must hold a PEM certificate
-// Linux only. Files are read once, by `resolve`.
+// Each may come from the environment instead: VEK_XMPP_JID,
+// VEK_XMPP_PASSWORD_FILE, VEK_XMPP_SERVER, VEK_XMPP_CA_FILE. Linux only. Files are read once, by `resolve`.
 #pragma once
 
 #include <functional>
