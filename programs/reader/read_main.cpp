@@ -26,6 +26,7 @@
 #include "cli/command_line.h"
 #include "reading/format_options.h"
 #include "text/utf16.h"
+#include "wine_prefix/lifecycle.h"
 #include "wire/format.h"
 
 namespace {
@@ -36,10 +37,6 @@ namespace {
 // are few; a window that appears is still seen within half a second.
 constexpr DWORD present_poll_ms = 25;
 constexpr DWORD absent_poll_ms = 500;
-// How long the prefix must run nothing but Wine's own processes before
-// --until-prefix-idle ends the watch. It also covers a player's start, which
-// may show no process of its own at first.
-constexpr ULONGLONG idle_ends_watch_ms = 5000;
 
 // Ctrl+C and the like end the watch after the current pause, with status 0.
 // The pause is a plain Sleep: waiting on an event instead would cost a round
@@ -50,12 +47,6 @@ BOOL WINAPI on_console_event(DWORD) {
   interrupted = true;
   return TRUE;
 }
-
-// Processes that Wine runs in every prefix for as long as any program runs
-// there; they end by themselves once the last one has.
-constexpr std::wstring_view wine_own_processes[] = {L"services.exe", L"explorer.exe",       L"plugplay.exe",
-                                                    L"rpcss.exe",    L"svchost.exe",        L"winedevice.exe",
-                                                    L"conhost.exe",  L"winemenubuilder.exe"};
 
 // Whether the prefix runs a program besides Wine's own processes, this one and
 // its children (a console host). When the list cannot be read, it says yes,
@@ -69,9 +60,7 @@ bool prefix_runs_a_program() {
   bool found = false;
   for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
     if (entry.th32ProcessID == self || entry.th32ParentProcessID == self) continue;
-    const std::wstring_view name = entry.szExeFile;
-    found = std::none_of(std::begin(wine_own_processes), std::end(wine_own_processes),
-                         [&](std::wstring_view own) { return lstrcmpiW(own.data(), name.data()) == 0; });
+    found = !wine_prefix::is_own_process(std::wstring_view(entry.szExeFile));
   }
   CloseHandle(snapshot);
   return found;
@@ -120,6 +109,22 @@ constexpr char tune_help[] =
     "  JSON lines.\n";
 
 constexpr char watch_help[] = "--watch looks at a window every 25 ms; while there is none, every 0.5 s.\n";
+
+// Wine's own processes, which --until-prefix-idle passes over, for --help.
+std::string own_processes_help() {
+  std::string text = "--until-prefix-idle passes over Wine's own processes:";
+  std::size_t column = text.size();
+  for (const std::string_view own : wine_prefix::own_processes) {
+    if (column + own.size() + 2 > 78) {
+      text += "\n ";
+      column = 1;
+    }
+    text += " " + std::string(own) + ",";
+    column += own.size() + 2;
+  }
+  text.back() = '.';
+  return text + "\n";
+}
 
 constexpr char status_help[] =
     "An undecodable title prints nothing and is reported on standard error as\n"
@@ -178,7 +183,7 @@ int main() {
       "Reads what the player publishes (in the title of the hidden window of the\n"
       "VEK IPC component) and prints it: once, or with --watch at every change.",
       reading::json_lines_help("Output, one line per state (with --watch, one more at every change):", true) +
-          tune_help + reading::text_help(true) + watch_help + status_help);
+          tune_help + reading::text_help(true) + watch_help + own_processes_help() + status_help);
   if (const auto status = cli::parse_command_line(app)) return *status;
   const auto format = formats.format();
   SetConsoleCtrlHandler(on_console_event, TRUE);
@@ -189,7 +194,7 @@ int main() {
   std::optional<std::string> last_title;  // nothing: no window
   std::string last_line;
   int status = 0;
-  ULONGLONG idle_since = 0;  // 0: the prefix is not idle
+  wine_prefix::idle_watch idle;
   for (bool first = true; !interrupted; first = false) {
     const std::optional<std::string_view> title = player_window.read();
     if (first || title != last_title) {
@@ -206,13 +211,9 @@ int main() {
       }
     }
     if (!watch) return status;
-    if (title || !until_prefix_idle || prefix_runs_a_program()) {
-      idle_since = 0;
-    } else if (!idle_since) {
-      idle_since = GetTickCount64();
-    } else if (GetTickCount64() - idle_since >= idle_ends_watch_ms) {
+    if (until_prefix_idle &&
+        idle.idle_long_enough(wine_prefix::clock::now(), title.has_value() || prefix_runs_a_program()))
       return cli::exit_success;
-    }
     Sleep(title ? present_poll_ms : absent_poll_ms);
   }
   return cli::exit_success;
