@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release configurations and installs the Linux programs, the
-# Windows files and the bridges' user services through CMake's install
+# Windows files and the relays' user services through CMake's install
 # rules; --uninstall removes exactly what an install put there.
 set -euo pipefail
 me=install.sh
@@ -17,8 +17,6 @@ Builds the presets linux-release and win32-release and installs:
                                vek-ipc-read.exe, vek-player.exe (the playlist
                                player) with sample.playlist, and the
                                services' example settings
-  PREFIX/libexec/vek-ipc/      vek-tune-service, vek-mpris-service: what the
-                               user services run
   vek-tune-publish.service,    the user services (XMPP, desktop), in
   vek-mpris.service            ~/.config/systemd/user/ for the default
                                prefix, else in PREFIX/lib/systemd/user/

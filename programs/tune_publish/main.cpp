@@ -110,14 +110,14 @@ std::variant<options, int> parse_options(int argc, char** argv) {
   cli::follow_convention(app, synopsis, description, footer);
   if (const auto status = cli::parse(app, argc, argv)) return *status;
 
+  auto resolved = account.resolve(say);
+  if (const auto* problem = std::get_if<std::string>(&resolved)) return cli::usage_error(app, *problem);
   auto wine_settings = wine.resolve();
   if (const auto* problem = std::get_if<std::string>(&wine_settings)) return cli::usage_error(app, *problem);
   if (const auto* settings = std::get_if<relay::wine_settings>(&wine_settings)) {
     if (parsed.check) return cli::usage_error(app, "--check reads no states: it goes without --wine");
     parsed.wine = *settings;
   }
-  auto resolved = account.resolve(say);
-  if (const auto* problem = std::get_if<std::string>(&resolved)) return cli::usage_error(app, *problem);
   auto& settings = std::get<xmpp_account::account>(resolved);
   parsed.link.jid = std::move(settings.jid);
   parsed.link.password = std::move(settings.password);

@@ -91,7 +91,7 @@ account_options::account_options(CLI::App& app, const std::string& jid_help) {
       ->expected(0, 1)
       ->group("");
   // Each may come from the environment instead, as a user service's settings file gives them.
-  app.add_option("--jid", jid_, jid_help)->type_name("USER@DOMAIN")->envname("VEK_XMPP_JID")->required();
+  app.add_option("--jid", jid_, jid_help)->type_name("USER@DOMAIN")->envname("VEK_XMPP_JID");
   password_file_option = app.add_option("--password-file", password_file_, "the file whose first line is the password")
                              ->type_name("FILE")
                              ->envname("VEK_XMPP_PASSWORD_FILE");
@@ -114,7 +114,7 @@ std::variant<account, std::string> account_options::resolve(const std::function<
       resolved.server = std::get<server_address>(std::move(server));
     }
     const auto at = jid_.find('@');
-    if (jid_.empty()) return std::string("--jid is required");
+    if (jid_.empty()) return std::string("--jid is required (or VEK_XMPP_JID in the environment)");
     if (at == 0 || at == std::string::npos || at + 1 == jid_.size() || jid_[at + 1] == '/')
       return "--jid must have the form user@domain, not " + jid_;
     if (password_file_option->count() > 0) {
