@@ -11,39 +11,33 @@
 #   VEK_FUZZ_MAX_SECONDS   safety limit per target (default 10800)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tests/lib/scenario.sh
+source tests/lib/scenario.sh
+# shellcheck source=scripts/fuzz-lib.sh
+source scripts/fuzz-lib.sh
 runs=${VEK_FUZZ_RUNS:-10000000}
 max_seconds=${VEK_FUZZ_MAX_SECONDS:-10800}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(record_fuzzer title_fuzzer config_fuzzer)
+[ ${#targets[@]} -gt 0 ] || targets=("${fuzz_targets[@]}")
+for target in "${targets[@]}"; do
+  [ -d "fuzz/corpus/$target" ] || { echo "no seed corpus fuzz/corpus/$target"; exit 2; }
+done
 
-# The fuzz build lets UBSan recover; halting makes undefined behaviour a finding.
-export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
-
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target record_fuzzer title_fuzzer config_fuzzer | tail -n 1
+fuzz_build build/fuzz.fuzz-depth.log
 
 findings=0
 summary=()
 for target in "${targets[@]}"; do
-  [ -d "fuzz/corpus/$target" ] || { echo "no seed corpus fuzz/corpus/$target"; exit 2; }
-  artifacts=build/fuzz/artifacts/$target
-  work=build/fuzz/depth/$target
   log=build/fuzz/depth/$target.log
-  mkdir -p "$artifacts"
-  # The working corpus grows during the run; the seeds in the tree stay as they are.
-  rm -rf "$work" && mkdir -p "$work" && cp "fuzz/corpus/$target"/* "$work/"
   # Longer inputs only repeat the same entries and records at a steep cost per
   # byte under the sanitizers, and would cut the run's executions several times over.
   case $target in
-    record_fuzzer) extra=(-max_len=2048) ;;
-    *) extra=(-max_len=1024) ;;
+    record_fuzzer) max_len=2048 ;;
+    *) max_len=1024 ;;
   esac
-  [ -f "fuzz/$target.dict" ] && extra+=("-dict=fuzz/$target.dict")
-  before=$(ls "$artifacts" | wc -l)
   echo "==> $target: $runs executions (log: $log)"
-  status=0
-  build/fuzz/bin/$target -runs="$runs" -max_total_time="$max_seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$artifacts/" "${extra[@]}" "$work" >"$log" 2>&1 || status=$?
+  fuzz_run "$target" "build/fuzz/depth/$target" "$log" -runs="$runs" -max_total_time="$max_seconds" \
+    -max_len="$max_len"
 
   executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
@@ -51,11 +45,10 @@ for target in "${targets[@]}"; do
   cov=$(sed -nE 's/.* cov: ([0-9]+).*/\1/p' <<<"$last")
   ft=$(sed -nE 's/.* ft: ([0-9]+).*/\1/p' <<<"$last")
   [ -n "$executed" ] || executed=$(sed -nE 's/^#([0-9]+).*/\1/p' <<<"$last")
-  new=$(($(ls "$artifacts" | wc -l) - before))
   result="no findings"
-  if [ "$status" -ne 0 ] || [ "$new" -gt 0 ]; then
+  if fuzz_found; then
     findings=$((findings + 1))
-    result="FINDING (exit $status): $(grep -m1 -E '^SUMMARY|^==[0-9]+==ERROR|runtime error|^[a-z_]+: ' "$log" || echo 'see log')"
+    result="FINDING (exit $fuzz_status): $(grep -m1 -E '^SUMMARY|^==[0-9]+==ERROR|runtime error|^[a-z_]+: ' "$log" || echo 'see log')"
     grep -E 'Test unit written to' "$log" || true
   elif [ "${executed:-0}" -lt "$runs" ]; then
     result="no findings, but stopped by the ${max_seconds}s limit"
