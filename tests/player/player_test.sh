@@ -15,15 +15,22 @@ cd "$work" || die "cannot enter $work"
 
 # Whether the last line of file $1 matches $2 (Windows line ends dropped).
 last_line_matches() { tr -d '\r' <"$1" | tail -n 1 | grep -q "$2"; }
-# Runs vek-player with the arguments after $1, which is the exit status expected.
+# The lines a program wrote to standard error itself (file $2), without
+# Wine's own, which vary with the Wine and the desktop it runs on.
+own_lines() { tr -d '\r' <"$2" | grep "^$1: "; }
+# Runs vek-player with the arguments after $1, which is the exit status
+# expected: its output in said_lines, its complaints in complaints.
 expect() {
   local want=$1
   shift
-  "$runner" "$player" "$@" >said 2>&1
+  "$runner" "$player" "$@" >said 2>said.err
   status=$?
   tr -d '\r' <said >said_lines
-  [ $status -eq "$want" ] || die "vek-player $* ended with $status, not $want" said_lines
+  own_lines vek-player said.err >complaints
+  [ $status -eq "$want" ] || die "vek-player $* ended with $status, not $want" said_lines said.err
 }
+# Whether vek-player said nothing but the one complaint $1.
+refused_with() { [ ! -s said_lines ] && [ "$(cat complaints)" = "$1" ]; }
 
 [ "$("$cmake" -E tar tf "$package")" = foo_vek_ipc.dll ] || die "the package must hold the module alone at its root"
 "$cmake" -E tar xf "$package" || die "cannot unpack $package"
@@ -33,8 +40,9 @@ expect() {
 # window appears, the reader looks for it every 0.5 s. A first Wine start is
 # slow.
 : >watched
-start_process watcher "$runner" "$reader" --watch >watched 2>&1
-wait_until 60 last_line_matches watched absent || die "the reader did not start, or another IPC window exists" watched
+start_process watcher "$runner" "$reader" --watch >watched 2>watched.err
+wait_until 60 last_line_matches watched absent ||
+  die "the reader did not start, or another IPC window exists" watched watched.err
 expect 0 --verbose --step-ms 1000 --component "$work/foo_vek_ipc.dll" "$here/session.playlist"
 wait_until 60 last_line_matches watched absent || die "the window stayed" watched
 stop_process watcher INT
@@ -51,6 +59,7 @@ cat >expected <<'EOF'
 {"state":"absent"}
 EOF
 tr -d '\r' <watched | diff expected - || die "the reader saw another sequence"
+if own_lines vek-ipc-read watched.err; then die "the reader complained"; fi
 
 # The player's account: the unpacked module, and only the events of its mask.
 head -n 1 said_lines | grep -qF "\\$(basename "$work")\\foo_vek_ipc.dll, client interface 76" ||
@@ -78,6 +87,7 @@ loaded VEK IPC 0.3.0 (foo_vek_ipc.dll)
 [event] line 31: playback_stopped user
 EOF
 tail -n +2 said_lines | diff expected - || die "the player told another story"
+[ ! -s complaints ] || die "the player complained" complaints
 
 # A --text reader writing into a pipe: the UTF-8 lines for people, in order,
 # with Icelandic, Japanese and Cyrillic tags; Ctrl+C then ends it with status 0.
@@ -108,8 +118,8 @@ EOF
 mkfifo text.pipe || die "cannot make a pipe"
 : >watched
 start_process copier cat text.pipe >watched
-start_process text-reader "$runner" "$reader" --watch --text >text.pipe 2>&1
-wait_until 60 last_line_matches watched 'player not running' || die "the text reader did not start" watched
+start_process text-reader "$runner" "$reader" --watch --text >text.pipe 2>text.err
+wait_until 60 last_line_matches watched 'player not running' || die "the text reader did not start" watched text.err
 expect 0 --step-ms 1000 --component "$work/foo_vek_ipc.dll" text.playlist
 wait_until 60 last_line_matches watched 'player not running' || die "the window stayed" watched
 stop_process text-reader INT
@@ -128,31 +138,32 @@ nothing played yet
 player not running
 EOF
 tr -d '\r' <watched | diff expected - || die "the text reader printed other lines" watched
+if own_lines vek-ipc-read text.err; then die "the text reader complained"; fi
 [ $status -eq 0 ] || die "Ctrl+C ended the text reader with $status" watched
 
 # A faulty playlist is refused before anything is loaded; so is a faulty command line.
 printf 'track\npause\ntrack\n' >bad.playlist
 expect 2 bad.playlist
-[ "$(cat said_lines)" = 'vek-player: bad.playlist:3: playback is paused: `resume` or `stop` before the next track' ] ||
-  die "a faulty playlist was not refused alone" said_lines
+refused_with 'vek-player: bad.playlist:3: playback is paused: `resume` or `stop` before the next track' ||
+  die "a faulty playlist was not refused alone" said_lines said.err
 expect 2 --pace 2 --step-ms 5 "$here/session.playlist"
 expect 1 --component no_such.dll "$here/session.playlist"
-grep -q '^vek-player: cannot load .*no_such\.dll: [A-Z].*[^0-9]$' said_lines || die "no reason the module failed" said_lines
+grep -q '^vek-player: cannot load .*no_such\.dll: [A-Z].*[^0-9]$' complaints || die "no reason the module failed" said.err
 expect 2 no_such.playlist
-[ "$(cat said_lines)" = 'vek-player: cannot read no_such.playlist: No such file or directory' ] || die "no reason" said_lines
+refused_with 'vek-player: cannot read no_such.playlist: No such file or directory' || die "no reason" said_lines said.err
 expect 2 .
-[ "$(head -n 1 said_lines)" = 'vek-player: cannot read .: Is a directory' ] || die "a directory is not named" said_lines
+[ "$(head -n 1 complaints)" = 'vek-player: cannot read .: Is a directory' ] || die "a directory is not named" said.err
 expect 0 --step-ms 0 "$here/../../programs/player/sample.playlist"
 
 # Ctrl+C (Wine turns SIGINT into it) while playing: stop, quit, unload, status 0.
 printf 'track\ntitle = Long\nplay 60s\n' >long.playlist
 : >said
-start_process player "$runner" "$player" --verbose long.playlist >said 2>&1
-wait_until 60 last_line_matches said dynamic_info || die "playback did not start" said
+start_process player "$runner" "$player" --verbose long.playlist >said 2>said.err
+wait_until 60 last_line_matches said dynamic_info || die "playback did not start" said said.err
 stop_process player INT
 status=$?
-[ $status -eq 0 ] && [ "$(tr -d '\r' <said | tail -n 2)" = '[event] line 3: playback_stopped user
-vek-player: interrupted' ] || die "the interrupt ended with $status" said
+{ [ $status -eq 0 ] && last_line_matches said '^\[event\] line 3: playback_stopped user$' &&
+  [ "$(own_lines vek-player said.err)" = 'vek-player: interrupted' ]; } || die "the interrupt ended with $status" said said.err
 
 # Under the test preset Wine validates the heap and reports errors on standard error.
 heap=$(grep -h -E '[0-9a-f]{4}:(err|warn):heap' ./* 2>/dev/null)
