@@ -1,7 +1,8 @@
 // What vek-mpris shows of a reader state, with no D-Bus in it: the
 // properties that change with the player (PlaybackStatus, Metadata, CanPlay),
 // whether the bus name should be owned, the track ids, and when the state is
-// signalled again after the name is taken. The D-Bus adaptor only copies these values out.
+// signalled again after the name is taken. The D-Bus adaptor only copies
+// these values out.
 #pragma once
 
 #include <array>

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -15,9 +16,9 @@
 namespace {
 
 using namespace std::chrono_literals;
-using mpris::view_mapper;
 using mpris::metadata_map;
 using mpris::object_path;
+using mpris::view_mapper;
 using reading::now_playing;
 using reading::player_state;
 
@@ -127,27 +128,52 @@ TEST(mpris_track_metadata, takes_the_first_tag_of_each_name_and_only_valid_numbe
   }
 }
 
-// The repeat after taking the name: due once, a delay later, cancelled by a
-// release.
-TEST(mpris_late_repeat, is_due_once_a_delay_after_the_name_is_taken_unless_it_is_released) {
-  using clock = mpris::late_repeat::clock;
+// The repeats after taking the name, on a clock the test sets: each due once,
+// not before its time; dense at first, then each no further from the one
+// before than that one is from the taking (a client waits for the next no
+// longer than it took to subscribe), all within a second and nothing after.
+// A release cancels what is left, a new taking starts over from its own
+// time, and a caller that comes late still gets every one.
+TEST(mpris_name_repeats, follow_each_taking_of_the_name_until_the_last_or_a_release) {
+  using clock = mpris::name_repeats::clock;
   const clock::time_point t0 = clock::time_point{} + 1h;
   constexpr auto never = clock::time_point::max();
-  mpris::late_repeat repeat;
-  EXPECT_EQ(repeat.next_due(), never);
-  EXPECT_FALSE(repeat.take_due(t0));
+  mpris::name_repeats repeats;
+  EXPECT_EQ(repeats.next_due(), never) << "before the name is taken";
+  EXPECT_FALSE(repeats.take_due(t0 + 1h));
 
-  repeat.name_taken(t0);
-  EXPECT_EQ(repeat.next_due(), t0 + mpris::late_repeat::delay);
-  EXPECT_GE(mpris::late_repeat::delay, 500ms) << "too soon for a client that subscribes on seeing the name";
-  EXPECT_FALSE(repeat.take_due(t0 + mpris::late_repeat::delay - 1us));
-  EXPECT_TRUE(repeat.take_due(t0 + mpris::late_repeat::delay));
-  EXPECT_FALSE(repeat.take_due(t0 + 1h)) << "once";
-  EXPECT_EQ(repeat.next_due(), never);
+  // A loop that sleeps until next_due, as the event loop does.
+  repeats.name_taken(t0);
+  std::vector<clock::duration> sent;  // after the taking
+  for (auto due = repeats.next_due(); due != never && sent.size() < 100; due = repeats.next_due()) {
+    EXPECT_FALSE(repeats.take_due(due - 1us)) << "repeat " << sent.size() + 1 << " early";
+    EXPECT_TRUE(repeats.take_due(due)) << "repeat " << sent.size() + 1 << " not due at its time";
+    sent.push_back(due - t0);
+  }
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_LE(sent.front(), 20ms) << "a client that subscribes within milliseconds waits for the first";
+  for (std::size_t i = 1; i < sent.size(); ++i) {
+    EXPECT_GT(sent[i], sent[i - 1]) << "repeat " << i + 1;
+    EXPECT_LE(sent[i] - sent[i - 1], sent[i - 1])
+        << "a client subscribed just after repeat " << i << " waits for the next longer than it took";
+  }
+  EXPECT_LE(sent.back(), 1s) << "all within a second of taking the name";
+  EXPECT_FALSE(repeats.take_due(t0 + 1h)) << "nothing after the last";
 
-  repeat.name_taken(t0);
-  repeat.name_released();
-  EXPECT_FALSE(repeat.take_due(t0 + 1h)) << "released before it was due";
+  const clock::time_point t1 = t0 + 10s;
+  repeats.name_taken(t1);
+  EXPECT_EQ(repeats.next_due(), t1 + sent[0]) << "a new taking starts over";
+  EXPECT_TRUE(repeats.take_due(t1 + sent[0]));
+  EXPECT_EQ(repeats.next_due(), t1 + sent[1]);
+  repeats.name_released();
+  EXPECT_EQ(repeats.next_due(), never) << "released";
+  EXPECT_FALSE(repeats.take_due(t1 + 1h)) << "released: the rest cancelled";
+
+  repeats.name_taken(t1);
+  std::size_t late = 0;
+  while (late < 100 && repeats.take_due(t1 + 1h)) ++late;
+  EXPECT_EQ(late, sent.size()) << "a caller that comes late gets each repeat once";
+  EXPECT_EQ(repeats.next_due(), never);
 }
 
 }  // namespace

@@ -12,8 +12,15 @@ the name going away, publishes the empty tune. Else it publishes the artists
 Prints "listening" once it is subscribed to NameOwnerChanged and has read the
 names, then each tune it publishes as one JSON object a line: {} for the
 empty tune, else the tune's non-empty fields of artist, title and source.
+
+usage: tune_listener.py [DELAYS]. With DELAYS, a file, it appends there for
+each appearance of a name the milliseconds from the NameOwnerChanged that
+showed it to the first tune read from that player, one a line: how late a
+player's state reaches such a client, on the client's own clock.
 """
 import json
+import sys
+import time
 
 import gi
 
@@ -28,9 +35,15 @@ NO_TRACK = "/org/mpris/MediaPlayer2/TrackList/NoTrack"
 
 bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
 subscriptions = {}  # bus name: its PropertiesChanged subscription
+appeared = {}  # bus name: when it appeared, until its first tune
+delays = open(sys.argv[1], "a", encoding="utf-8") if len(sys.argv) > 1 else None
 
 
-def publish(tune):
+def publish(tune, name=None):
+    if name in appeared:
+        delay_ms = (time.monotonic() - appeared.pop(name)) * 1000
+        if delays:
+            print(f"{delay_ms:.1f}", file=delays, flush=True)
     print(json.dumps(tune, ensure_ascii=False), flush=True)
 
 
@@ -44,14 +57,14 @@ def on_properties(connection, result, name):
     if not metadata or status == "Paused":
         return
     if status == "Stopped" and metadata == {"mpris:trackid": NO_TRACK}:
-        publish({})
+        publish({}, name)
         return
     tune = {
         "artist": ", ".join(metadata.get("xesam:artist", [])),
         "title": metadata.get("xesam:title", ""),
         "source": metadata.get("xesam:album", ""),
     }
-    publish({field: value for field, value in tune.items() if value})
+    publish({field: value for field, value in tune.items() if value}, name)
 
 
 def read_player(name):
@@ -68,11 +81,13 @@ def on_name_owner_changed(connection, sender, path, interface, member, parameter
     if not name.startswith(PREFIX):
         return
     if new_owner and not old_owner:
+        appeared[name] = time.monotonic()
         subscriptions[name] = bus.signal_subscribe(name, PROPERTIES, "PropertiesChanged", OBJECT, None,
                                                    Gio.DBusSignalFlags.NONE, on_properties_changed, name)
     elif old_owner and not new_owner:
         if name in subscriptions:
             bus.signal_unsubscribe(subscriptions.pop(name))
+        appeared.pop(name, None)
         publish({})
 
 
