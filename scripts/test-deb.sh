@@ -74,15 +74,16 @@ files=$(while IFS= read -r path; do [ -d "$path" ] || echo "$path"; done <"$work
 
 for program in vek-ipc-decode vek-tune-publish vek-mpris /usr/libexec/vek-ipc/vek-tune-service \
   /usr/libexec/vek-ipc/vek-mpris-service /usr/libexec/vek-ipc/vek-wineserver-wait /usr/share/vek-ipc/vek-ipc-read.exe; do
+  # The answer is on standard output; Wine may write lines of its own to standard error.
   case "$program" in
     # In a prefix of its own, without a display; Mono and Gecko are not offered.
     *.exe) output=$(WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-      wine "$program" --version 2>&1) ;;
-    *) output=$("$program" --version 2>&1) ;;
+      wine "$program" --version 2>"$work/err") ;;
+    *) output=$("$program" --version 2>"$work/err") ;;
   esac
   status=$?
   { [ $status -eq 0 ] && grep -q "$version" <<<"$output"; } ||
-    fail "$(basename "$program") --version: status $status, $(tail -n 2 <<<"$output")"
+    fail "$(basename "$program") --version: status $status, $(tail -n 2 <<<"$output")" "$work/err"
 done
 [ ! -d "$work/wine" ] || WINEPREFIX=$work/wine wineserver -k 2>/dev/null
 

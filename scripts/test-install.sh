@@ -70,13 +70,14 @@ grep -q "systemctl --user enable --now vek-tune-publish$" "$work/out" && grep -q
 for program in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/libexec/vek-ipc/vek-tune-service" \
   "$prefix/bin/vek-mpris" "$prefix/libexec/vek-ipc/vek-mpris-service" "$prefix/libexec/vek-ipc/vek-wineserver-wait" \
   "$prefix/share/vek-ipc/vek-ipc-read.exe" "$prefix/share/vek-ipc/vek-player.exe"; do
+  # The answer is on standard output; Wine may write lines of its own to standard error.
   case "$program" in
-    *.exe) output=$(cmake/wine-run "$program" --version 2>&1) ;;
-    *) output=$("$program" --version 2>&1) ;;
+    *.exe) output=$(cmake/wine-run "$program" --version 2>"$work/err") ;;
+    *) output=$("$program" --version 2>"$work/err") ;;
   esac
   status=$?
   { [ $status -eq 0 ] && grep -q "$version" <<<"$output"; } ||
-    fail "$(basename "$program") --version: status $status, $(head -n 2 <<<"$output")"
+    fail "$(basename "$program") --version: status $status, $(head -n 2 <<<"$output")" "$work/err"
 done
 
 # The units: real paths, nothing left to fill in, accepted by systemd.
