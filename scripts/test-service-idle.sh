@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317 # functions called through wait_until and start_process
-# The installed vek-mpris-service over a day of the player coming and going,
-# on a private session bus and in a Wine prefix of its own:
+# The installed vek-mpris service, as its unit runs it, over a day of the
+# player coming and going, on a private session bus and in a Wine prefix of
+# its own:
 #   1. no player for 30 s: no Wine process of the prefix may run; what the
 #      service runs is reported (resident memory, CPU time, wake-ups);
 #   2. vek-player plays the sample playlist: the player reaches the bus within
@@ -67,7 +68,7 @@ start_process monitor watch_bus >"$work/bus.log"
 # The service as the unit starts it: a clean environment from its settings.
 start_process service env -i "HOME=$HOME" "PATH=/usr/local/bin:/usr/bin:/bin" "WINEPREFIX=$WINEPREFIX" \
   "WINEDEBUG=-all" "DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS" \
-  "$work/prefix/libexec/vek-ipc/vek-mpris-service" >"$work/service.log" 2>&1
+  "$work/prefix/bin/vek-mpris" --wine >"$work/service.log" 2>&1
 service_pid=${scenario_pid[service]}
 
 # The service's processes: "pid name" lines.
@@ -94,8 +95,8 @@ service_costs() {
   echo "$rss $ran $switches"
 }
 
-# The service waits for Wine (comm is cut to 15 characters).
-service_waits() { service_processes | grep -q ' vek-wineserver-'; }
+# The service waits for Wine: it runs nothing besides itself.
+service_waits() { [ "$(service_processes | wc -l)" -eq 1 ]; }
 
 # Phase 1: no player.
 wait_until 10 service_waits ||

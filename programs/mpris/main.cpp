@@ -42,8 +42,9 @@ const std::string footer =
     "state but absent): it releases the name while the player is absent and takes\n"
     "it again when the player comes back; before the first line it owns nothing.\n"
     "Each change is signalled once (PropertiesChanged); a line that changes nothing\n"
-    "sends nothing. One second after taking the name it signals the state once\n"
-    "more, for clients that subscribe only when they see the name appear.\n"
+    "sends nothing. After taking the name it signals the state 7 times more, at\n"
+    "15, 30, 60, 120, 240, 480 and 960 ms, for clients that subscribe only when\n"
+    "they see the name appear; releasing the name cancels those left.\n"
     "The object /org/mpris/MediaPlayer2 shows:\n"
     "  PlaybackStatus  \"Playing\" while a track plays, else \"Stopped\"\n"
     "  CanPlay         true while a track plays, else false (playerctl passes over\n"
@@ -154,7 +155,7 @@ class mpris_destination final : public relay::destination {
     const auto bus = mpris::bus::next_wait(connection_);
     for (const pollfd& descriptor : bus.descriptors) wait.watch(descriptor.fd, descriptor.events);
     if (bus.timeout_ms >= 0) wait.until(relay::clock::now() + std::chrono::milliseconds(bus.timeout_ms));
-    // The object's repeat of the state after taking the name is due then.
+    // The object's next repeat of the state after taking the name is due then.
     wait.until(object_.next_due());
     return std::nullopt;
   }
