@@ -54,9 +54,6 @@ expected=$(LC_ALL=C sort <<<"/usr/bin/vek-ipc-decode
 /usr/bin/vek-tune-publish
 /usr/lib/systemd/user/vek-mpris.service
 /usr/lib/systemd/user/vek-tune-publish.service
-/usr/libexec/vek-ipc/vek-mpris-service
-/usr/libexec/vek-ipc/vek-tune-service
-/usr/libexec/vek-ipc/vek-wineserver-wait
 /usr/share/doc/vek-ipc/changelog.gz
 /usr/share/doc/vek-ipc/copyright
 /usr/share/man/man1/vek-ipc-decode.1.gz
@@ -72,8 +69,7 @@ expected=$(LC_ALL=C sort <<<"/usr/bin/vek-ipc-decode
 files=$(while IFS= read -r path; do [ -d "$path" ] || echo "$path"; done <"$work/listed" | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "the package's files: $(diff <(echo "$expected") - <<<"$files")"
 
-for program in vek-ipc-decode vek-tune-publish vek-mpris /usr/libexec/vek-ipc/vek-tune-service \
-  /usr/libexec/vek-ipc/vek-mpris-service /usr/libexec/vek-ipc/vek-wineserver-wait /usr/share/vek-ipc/vek-ipc-read.exe; do
+for program in vek-ipc-decode vek-tune-publish vek-mpris /usr/share/vek-ipc/vek-ipc-read.exe; do
   # The answer is on standard output; Wine may write lines of its own to standard error.
   case "$program" in
     # In a prefix of its own, without a display; Mono and Gecko are not offered.
@@ -87,10 +83,10 @@ for program in vek-ipc-decode vek-tune-publish vek-mpris /usr/libexec/vek-ipc/ve
 done
 [ ! -d "$work/wine" ] || WINEPREFIX=$work/wine wineserver -k 2>/dev/null
 
-for service in vek-tune-publish:vek-tune-service vek-mpris:vek-mpris-service; do
-  unit=/usr/lib/systemd/user/${service%%:*}.service
+for service in vek-tune-publish vek-mpris; do
+  unit=/usr/lib/systemd/user/$service.service
   exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
-  [ "$exec_start" = "/usr/libexec/vek-ipc/${service#*:}" ] || fail "$unit: ExecStart=$exec_start"
+  [ "$exec_start" = "/usr/bin/$service --wine" ] || fail "$unit: ExecStart=$exec_start"
   systemd-analyze verify "$unit" >"$work/verify" 2>&1 || fail "systemd-analyze verify $unit: $(cat "$work/verify")"
 done
 

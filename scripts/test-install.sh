@@ -50,9 +50,6 @@ manifest=$prefix/share/vek-ipc/install-manifest.txt
 expected="$prefix/bin/vek-ipc-decode
 $prefix/bin/vek-mpris
 $prefix/bin/vek-tune-publish
-$prefix/libexec/vek-ipc/vek-mpris-service
-$prefix/libexec/vek-ipc/vek-tune-service
-$prefix/libexec/vek-ipc/vek-wineserver-wait
 $prefix/share/vek-ipc/foo_vek_ipc.dll
 $prefix/share/vek-ipc/foo_vek_ipc.fb2k-component
 $prefix/share/vek-ipc/sample.playlist
@@ -67,8 +64,7 @@ installed=$(sed -n 's/^file //p' "$manifest" 2>/dev/null | sort)
 grep -q "systemctl --user enable --now vek-tune-publish$" "$work/out" && grep -q "systemctl --user enable --now vek-mpris$" "$work/out" ||
   fail "the next steps are not named: $(tail -n 16 "$work/out")"
 
-for program in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/libexec/vek-ipc/vek-tune-service" \
-  "$prefix/bin/vek-mpris" "$prefix/libexec/vek-ipc/vek-mpris-service" "$prefix/libexec/vek-ipc/vek-wineserver-wait" \
+for program in "$prefix/bin/vek-ipc-decode" "$prefix/bin/vek-tune-publish" "$prefix/bin/vek-mpris" \
   "$prefix/share/vek-ipc/vek-ipc-read.exe" "$prefix/share/vek-ipc/vek-player.exe"; do
   # The answer is on standard output; Wine may write lines of its own to standard error.
   case "$program" in
@@ -85,17 +81,17 @@ check_units() {  # prefix, the units' folder
   local unit_file service program exec_start status
   for unit_file in "$2/vek-tune-publish.service" "$2/vek-mpris.service"; do
     if grep -n '@[A-Za-z_]*@' "$unit_file"; then fail "a placeholder is left in $unit_file"; fi
-    case "$unit_file" in
-      */vek-tune-publish.service) service=vek-tune-service ;;
-      *) service=vek-mpris-service ;;
-    esac
+    service=$(basename "$unit_file" .service)
     # systemd takes a word with a space in it whole when it is quoted.
-    program=$1/libexec/vek-ipc/$service
+    program=$1/bin/$service
     exec_start=$(sed -n 's/^ExecStart=//p' "$unit_file")
     case "$program" in
-      *' '*) [ "$exec_start" = "\"$program\"" ] || fail "ExecStart=$exec_start is not \"$program\"" ;;
-      *) [ "$exec_start" = "$program" ] || fail "ExecStart=$exec_start is not $program" ;;
+      *' '*) [ "$exec_start" = "\"$program\" --wine" ] || fail "ExecStart=$exec_start is not \"$program\" --wine" ;;
+      *) [ "$exec_start" = "$program --wine" ] || fail "ExecStart=$exec_start is not $program --wine" ;;
     esac
+    # Every line that names the settings names them whole.
+    grep -q "copy $1/share/vek-ipc/[a-z-]*\.env\.example$" "$unit_file" || fail "$unit_file does not name its example settings"
+    grep -qx 'Type=notify' "$unit_file" || fail "$unit_file does not wait for the relay to say it is ready"
     [ -x "$program" ] || fail "$program is not a program"
     grep -qx 'Environment=WINEDEBUG=-all' "$unit_file" || fail "$unit_file does not quiet Wine"
     grep -qx 'KillMode=process' "$unit_file" || fail "$unit_file's KillMode would end a player in the same Wine prefix"
@@ -105,16 +101,16 @@ check_units() {  # prefix, the units' folder
     fi
     # The service's program with settings missing or wrong: status 2, which the unit does not restart on.
     env -i HOME="$home" PATH="$PATH" VEK_XMPP_JID=me@example.org VEK_XMPP_PASSWORD=x WINEPREFIX="$work/nowhere" \
-      "$program" >"$work/out" 2>&1
+      "$program" --wine >"$work/out" 2>&1
     status=$?
     { [ $status -eq 2 ] && grep -q "$work/nowhere is not a Wine prefix" "$work/out"; } ||
       fail "$service with no Wine prefix: status $status" "$work/out"
   done
 }
 check_units "$prefix" "$home/.config/systemd/user"
-env -i HOME="$home" PATH="$PATH" "$prefix/libexec/vek-ipc/vek-tune-service" >"$work/out" 2>&1
+env -i HOME="$home" PATH="$PATH" "$prefix/bin/vek-tune-publish" --wine >"$work/out" 2>&1
 status=$?
-{ [ $status -eq 2 ] && grep -q 'VEK_XMPP_JID is not set' "$work/out"; } || fail "the service without settings: status $status, $(cat "$work/out")"
+{ [ $status -eq 2 ] && grep -q 'jid is required' "$work/out"; } || fail "the service without settings: status $status, $(cat "$work/out")"
 
 echo "==> install.sh again"
 run_install || fail "the second install: $(cat "$work/out")"
@@ -125,7 +121,7 @@ run_install --uninstall || fail "uninstall: $(cat "$work/out")"
 while IFS= read -r path; do
   [ ! -e "$path" ] || fail "left after uninstalling: $path"
 done <<<"$installed"
-for path in "$manifest" "$prefix/share/vek-ipc" "$prefix/libexec" "$home/.config/systemd"; do
+for path in "$manifest" "$prefix/share/vek-ipc" "$home/.config/systemd"; do
   [ ! -e "$path" ] || fail "left after uninstalling: $path"
 done
 [ "$(cat "$prefix/bin/mine" 2>/dev/null)" = mine ] || fail "the user's file in ~/.local/bin is gone"
