@@ -74,7 +74,7 @@ build() {  # preset, description, targets...
 }
 build win32-release "the component and its programs for 32-bit Windows" \
   foo_vek_ipc vek-player vek-ipc-read package_component
-build linux-release "the XMPP publisher, the test contact and the MPRIS bridge for Linux" \
+build linux-release "the XMPP publisher, the test contact and the MPRIS relay for Linux" \
   vek-tune-publish vek-tune-watch vek-mpris
 
 bin=build/win32-release/bin
@@ -131,7 +131,7 @@ export DBUS_SESSION_BUS_ADDRESS
 start_process desktop playerctl -p vek_ipc --follow metadata --format '{{artist}} - {{title}}' \
   > >(tee "$seen/desktop" | sed -u -e 's/^$/(nothing playing)/' -e 's/^/[desktop sees] /') 2>/dev/null
 mkfifo "$xmpp_dir/mpris-states"
-start_process --input "$xmpp_dir/mpris-states" bridge "$native/vek-mpris" --verbose \
+start_process --input "$xmpp_dir/mpris-states" mpris "$native/vek-mpris" --verbose \
   2> >(sed -u "s/^vek-mpris: /[mpris] /")
 start_reader to-mpris >"$xmpp_dir/mpris-states"
 
@@ -158,10 +158,10 @@ elif ! wait_until 15 last_line_is "$seen/contact" '{}'; then
   echo "==> the contact did not get the empty tune that ends the session"
   [ "$status" -ne 0 ] || status=1
 fi
-bridge_status=0
-wait_process bridge 30 || bridge_status=$?
-if [ "$bridge_status" -ne 0 ]; then
-  echo "==> vek-mpris ended with status $bridge_status"
+mpris_status=0
+wait_process mpris 30 || mpris_status=$?
+if [ "$mpris_status" -ne 0 ]; then
+  echo "==> vek-mpris ended with status $mpris_status"
   [ "$status" -ne 0 ] || status=1
 fi
 [ "$status" -eq 0 ] || exit "$status"

@@ -54,7 +54,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
 foo_vek_ipc.dll is a component for a media player on 32-bit Windows, run here
 under Wine. It writes what is playing into the title of a hidden window, which
-vek-ipc-read.exe reads. Two bridges carry what the reader sees to Linux, each
+vek-ipc-read.exe reads. Two relays carry what the reader sees to Linux, each
 as a systemd user service: vek-tune-publish publishes it as the XMPP User Tune
 (XEP-0118) of your account, and vek-mpris shows the player to the desktop as
 an MPRIS media player. vek-ipc-decode decodes window titles on standard input.")

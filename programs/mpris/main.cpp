@@ -1,10 +1,10 @@
 // vek-mpris: shows what the player plays to the desktop as an MPRIS 2 media
 // player on the session bus. Reads the reader's JSON lines (vek-ipc-read
-// --watch) on standard input; owns org.mpris.MediaPlayer2.SUFFIX while the
-// player runs. It runs in the bridges' one loop, which waits on standard
-// input, signals and the bus together, so properties are answered while the
-// input is idle. On end of input,
-// SIGINT or SIGTERM it releases the name and exits 0.
+// --watch) on standard input, or with --wine runs the reader itself; owns
+// org.mpris.MediaPlayer2.SUFFIX while the player runs. It runs in the relays'
+// one loop, which waits on the states, signals and the bus together, so
+// properties are answered while no state comes. On end of input, SIGINT or
+// SIGTERM it releases the name and exits 0.
 // The command line, its output and its exit statuses are told by --help.
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -35,7 +35,7 @@ constexpr char description[] =
     "from the player itself.";
 const std::string footer =
     reading::json_lines_help("Input: the reader's JSON lines, one state per line, as vek-tune-publish takes them:",
-                            true) +
+                             true) +
     "A malformed line is reported on standard error and skipped.\n"
     "\n"
     "It owns the bus name org.mpris.MediaPlayer2.SUFFIX while the player runs (any\n"

@@ -205,7 +205,8 @@ int main() {
         std::fprintf(stderr, "vek-ipc-read: undecodable title: %s\n", reading::describe(*error).c_str());
         std::fflush(stderr);
         status = cli::exit_failure;
-      } else if (std::string line = reading::render(std::get<reading::now_playing>(decoded), format); line != last_line) {
+      } else if (std::string line = reading::render(std::get<reading::now_playing>(decoded), format);
+                 line != last_line) {
         if (!output.write(line)) return cli::exit_failure;
         last_line = std::move(line);
       }

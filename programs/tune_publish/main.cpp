@@ -1,8 +1,8 @@
 // vek-tune-publish: publishes what the player plays as an XMPP User Tune.
-// Reads the reader's JSON lines (vek-ipc-read --watch) on standard input and
-// publishes each change of the tune payload as the current item of the
-// account's tune node, at most once a second and always ending on the latest
-// state; reconnects with backoff when the connection drops. On end of input,
+// Reads the reader's JSON lines (vek-ipc-read --watch) on standard input, or
+// with --wine runs the reader itself, and publishes each change of the tune
+// payload as the current item of the account's tune node, at most once a
+// second and always ending on the latest state; reconnects with backoff when the connection drops. On end of input,
 // SIGINT or SIGTERM it publishes the empty tune, closes the stream and exits 0.
 // The command line, its output and its exit statuses are told by --help.
 #include <signal.h>

@@ -212,14 +212,6 @@ void tune_link::connect() {
   }
 }
 
-void tune_link::run_once(std::chrono::milliseconds wait) {
-  const wait_target target = wait_for();
-  pollfd watched{target.fd, target.events, 0};
-  // No socket: still wait, so that a caller's loop does not spin.
-  poll(&watched, 1, static_cast<int>(std::min(wait, target.longest).count()));
-  pump();
-}
-
 tune_link::wait_target tune_link::wait_for() const {
   wait_target target;
   target.longest =

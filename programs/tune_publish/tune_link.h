@@ -1,7 +1,7 @@
 // The publisher's XMPP client session, over libstrophe. STARTTLS is required
 // and the server's certificate is always verified (a CA file only adds a
-// trust anchor). Single-threaded: every callback runs inside run_once or
-// pump. One session at a time; a new attempt starts from a fresh connection,
+// trust anchor). Single-threaded: every callback runs inside pump (or
+// connect, close). One session at a time; a new attempt starts from a fresh connection,
 // so nothing queued in a lost session is sent in the next. The session is
 // available at priority -1: servers route no chat for the bare address to a
 // resource below 0, while ejabberd sends PEP notifications only for an
@@ -40,9 +40,6 @@ class tune_link {
 
   // Starts a connection attempt from state down.
   void connect();
-  // Waits up to `wait` for the connection alone, then does what is pending
-  // (see pump).
-  void run_once(std::chrono::milliseconds wait);
   // Does all the library's pending work without waiting: writes what is
   // queued, reads and handles what has arrived, including what TLS has already
   // buffered, and fires its due timers; stops once a pass makes no progress.

@@ -28,8 +28,8 @@ using namespace std::chrono_literals;
 
 // Processes that Wine runs in every prefix for as long as any program runs
 // there; they end by themselves once the last one has. Lower case.
-inline constexpr std::string_view own_processes[] = {"services.exe", "explorer.exe",   "plugplay.exe",
-                                                     "rpcss.exe",    "svchost.exe",    "winedevice.exe",
+inline constexpr std::string_view own_processes[] = {"services.exe", "explorer.exe",       "plugplay.exe",
+                                                     "rpcss.exe",    "svchost.exe",        "winedevice.exe",
                                                      "conhost.exe",  "winemenubuilder.exe"};
 
 // Whether an executable's file name (any ASCII letter case; wide or narrow)

@@ -1,4 +1,4 @@
-// The reader's JSON lines as the bridges take them: each line read back into
+// The reader's JSON lines as the relays take them: each line read back into
 // the state the reader printed it from, and the input read from a real
 // descriptor in whatever pieces it comes.
 #include <gtest/gtest.h>
@@ -22,7 +22,7 @@ using reading::now_playing;
 using reading::parse_state_line;
 using reading::player_state;
 
-// What a bridge makes of the reader's line for `state`.
+// What a relay makes of the reader's line for `state`.
 std::string payload_through_line(const now_playing& state, const std::string& line_end = "") {
   const auto parsed = parse_state_line(reading::json_line(state) + line_end);
   if (const auto* bad = std::get_if<malformed_line>(&parsed)) return "malformed: " + bad->reason;
@@ -95,7 +95,7 @@ class piped_input {
     close(ends_[1]);
     ends_[1] = -1;
   }
-  // Reads once the pipe has something (or has ended), as a bridge's loop does.
+  // Reads once the pipe has something (or has ended), as a relay's loop does.
   bool read(bool drain) {
     pollfd readable = {ends_[0], POLLIN, 0};
     poll(&readable, 1, -1);
