@@ -162,7 +162,8 @@ scenario() {
   wineserver -w
   if [ "$order" = service-first ]; then
     start_service "$name"
-    wait_until 30 group_holds vek-tune-publish || fail "$name: the service did not start" "$work/$name.service.log"
+    # comm is cut to 15 characters.
+    wait_until 30 group_holds vek-tune-publis || fail "$name: the service did not start" "$work/$name.service.log"
     sleep 2
     [ "$(group_pids | wc -l)" -eq 1 ] || fail "$name: the service runs more than itself before the player: $(group_names)"
     start_player "$name"

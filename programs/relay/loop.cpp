@@ -81,7 +81,6 @@ int run(std::string_view program, source& from, destination& to, service_status&
   };
   bool ending = false, source_done = false, source_failed = false;
   std::optional<int> result;
-  status.ready();
   for (;;) {
     wait_list wait;
     wait.watch(signal_fd, POLLIN);
@@ -104,6 +103,8 @@ int run(std::string_view program, source& from, destination& to, service_status&
       }
     }
     if (result && source_done) return source_failed && *result == 0 ? 1 : *result;
+    // Ready once both have started: the first status says what each does.
+    status.ready();
     if (poll(wait.descriptors(), wait.count(), poll_timeout(wait.deadline())) < 0 && errno != EINTR) {
       say(program, std::string("cannot wait: ") + std::strerror(errno));
       return 1;

@@ -1,5 +1,5 @@
 // What a relay tells systemd (Type=notify) through $NOTIFY_SOCKET: READY=1
-// once its loop runs, STOPPING=1 once it ends, and a STATUS= line a person
+// once its source and destination have started, STOPPING=1 once it ends, and a STATUS= line a person
 // reads in `systemctl --user status`: what is shown now, then what the link
 // to the destination is doing, e.g.
 //   "Playing: Band – Song · Connected as alice@example.org"
