@@ -25,7 +25,9 @@ bool readable(int fd) {
 
 std::string describe_end(int wait_status) {
   if (WIFEXITED(wait_status)) return "ended with status " + std::to_string(WEXITSTATUS(wait_status));
-  if (WIFSIGNALED(wait_status)) return std::string("was killed by ") + strsignal(WTERMSIG(wait_status));
+  if (WIFSIGNALED(wait_status))
+    return "was killed by signal " + std::to_string(WTERMSIG(wait_status)) + " (" + strsignal(WTERMSIG(wait_status)) +
+           ")";
   return "ended";
 }
 
@@ -45,6 +47,7 @@ struct wine_source::running_reader {
   wine_prefix::descriptor ended;
   wine_prefix::descriptor output;
   std::optional<reading::state_input> lines;
+  bool output_open = true;  // until the pipe's end: then only the process is waited on
   bool interrupted = false;
   clock::time_point kill_at = clock::time_point::max();
   std::optional<int> wait_status;  // once reaped
@@ -131,7 +134,7 @@ bool wine_source::read_reader() {
   const bool ended = child.ended.get() < 0 || readable(child.ended.get());
   // What it wrote before it ended is in the pipe; Wine's helpers may hold the
   // pipe open after it, so its end is the process's, not the pipe's.
-  child.lines->read(true);
+  if (child.output_open) child.output_open = child.lines->read(true);
   if (!ended) return false;
   int status = 0;
   while (waitpid(child.pid, &status, 0) < 0) {
@@ -190,7 +193,7 @@ source::progress wine_source::turn(bool ending, wait_list& wait,
           wait.until(reader_->kill_at);
         }
         wait.watch(reader_->ended.get(), POLLIN);
-        wait.watch(reader_->output.get(), POLLIN);
+        if (reader_->output_open) wait.watch(reader_->output.get(), POLLIN);
         return progress::going;
       }
       if (ending) return progress::ended;

@@ -76,7 +76,8 @@ const std::string footer =
     "error, or the password or CA file cannot be used; 3 authentication failed;\n"
     "4 certificate verification failed; 5 the server was unreachable at the first\n"
     "connection, its name does not exist or it refused TLS (later losses are\n"
-    "retried). With --check, 1 also when the account offers no PEP.\n";
+    "retried; with --wine that too is retried). With --check, 1 also when the\n"
+    "account offers no PEP.\n";
 constexpr int exit_credentials = 3, exit_certificate = 4, exit_unreachable = 5;
 // How long the end may take: the last publish answered, the stream closed.
 constexpr steady_clock::duration closing_time = 5s;
@@ -271,7 +272,7 @@ class tune_destination final : public relay::destination {
       }
       if (state == link_state::connecting && now >= attempt_deadline_) {
         say(no_answer(link_));
-        if (!ever_online_) return exit_unreachable;
+        if (!ever_online_ && !keeps_trying()) return exit_unreachable;
         link_.close();
       }
       if (state == link_state::down && reconnect_at_ == never) {
@@ -285,10 +286,11 @@ class tune_destination final : public relay::destination {
           say("the server would not take the last tune: it is not sent again, the next one is");
         }
         if (closing_) return cli::exit_success;
-        // Retrying cannot mend a refused login or certificate, nor a server
-        // that was never reached; everything else is retried.
+        // Retrying cannot mend a refused login or certificate; a server never
+        // reached is more likely named wrong than down, except for a service,
+        // which may start before the network; everything else is retried.
         if (failure == link_failure::credentials || failure == link_failure::certificate ||
-            (failure == link_failure::unreachable && !ever_online_))
+            (failure == link_failure::unreachable && !ever_online_ && !keeps_trying()))
           return failure_status(failure);
         if (ending) {
           say(not_published);
@@ -347,6 +349,9 @@ class tune_destination final : public relay::destination {
 
  private:
   static constexpr steady_clock::time_point never = steady_clock::time_point::max();
+
+  // The service (--wine) retries a server it has never reached.
+  bool keeps_trying() const { return std::holds_alternative<relay::wine_settings>(opts_.wine); }
 
   void publish(const std::string& payload) {
     link_.publish(payload);
