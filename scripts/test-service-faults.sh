@@ -27,6 +27,8 @@ cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 # shellcheck source=tests/xmpp/prosody.sh
 source tests/xmpp/prosody.sh
+# shellcheck source=tests/lib/service.sh
+source tests/lib/service.sh
 command -v python3 >/dev/null || skip test-service-faults "python3 is needed for the notification socket"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vek-service-faults.XXXXXX")
@@ -40,74 +42,24 @@ figure() {  # a measured value for the summary
 }
 
 build_preset native-asan "$work/contact-build.log" vek-tune-watch
-echo "==> installing into $work/prefix"
-./install.sh --prefix "$work/prefix" >"$work/install.log" 2>&1 || die "install.sh failed" "$work/install.log"
+service_install "$work"
 unit=$work/prefix/lib/systemd/user/vek-tune-publish.service
 share=$work/prefix/share/vek-ipc
 
-# The Wine prefix of the player and the service; made once, kept in build/.
 # systemd gives the service no TMPDIR, and Wine finds its server through it.
 unset TMPDIR
-export WINEPREFIX=$root/build/wineprefix-faults WINEDEBUG=-all
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "==> making the Wine prefix $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-fi
-wineserver -w
-
-# Wine's processes of the prefix: Wine's loader or wineserver, with the
-# prefix in their environment (Wine's helpers belong to init).
-wine_processes() {
-  local dir exe
-  for dir in /proc/[0-9]*; do
-    exe=$(readlink "$dir/exe" 2>/dev/null) || continue
-    case "${exe##*/}" in wine*) ;; *) continue ;; esac
-    tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    echo "${dir#/proc/} $(cat "$dir/comm" 2>/dev/null)"
-  done
-}
-no_wine() { [ -z "$(wine_processes)" ]; }
+service_wine_prefix wineprefix-faults
 no_reader() { ! wine_processes | grep -q ' vek-ipc-read'; }
 
 { xmpp_setup && xmpp_add_account alice alice-pass && xmpp_add_account bob bob-pass && xmpp_start; } ||
   die "the private Prosody did not start"
-(umask 077 && echo alice-pass >"$work/alice.pass" && echo bob-pass >"$work/bob.pass")
-mkdir -p "$work/config/vek-ipc"
-cat >"$work/config/vek-ipc/tune-publish.env" <<EOF
-# Written by the test, as a user would.
-VEK_XMPP_JID=alice@localhost
-VEK_XMPP_PASSWORD_FILE=$work/alice.pass
-VEK_XMPP_SERVER=127.0.0.1:$xmpp_port
-VEK_XMPP_CA_FILE=$xmpp_ca
-WINEPREFIX=$WINEPREFIX
-EOF
+(umask 077 && echo bob-pass >"$work/bob.pass")
+service_tune_settings "$work"
 
-unit_value() {  # key: its last value in the unit's [Service] section
-  sed -n "/^\[Service\]/,/^\[/s/^$1=//p" "$unit" | tail -n 1
-}
-read -r -a exec_start <<<"$(unit_value ExecStart)"
+read -r -a exec_start <<<"$(unit_value "$unit" ExecStart)"
 [ -x "${exec_start[0]}" ] || die "the unit's ExecStart= (${exec_start[*]}) is not a program"
-[ "$(unit_value Type)" = notify ] || die "the unit is not Type=notify"
-
-# The service's environment as systemd builds it for a user manager: its
-# own variables, Environment= lines, then the EnvironmentFile= (which
-# overrides them).
+[ "$(unit_value "$unit" Type)" = notify ] || die "the unit is not Type=notify"
 notify_socket=$work/notify.sock
-service_environment() {
-  local line file
-  printf '%s\n' "HOME=$HOME" "PATH=/usr/local/bin:/usr/bin:/bin" "XDG_CONFIG_HOME=$work/config" \
-    "NOTIFY_SOCKET=$notify_socket"
-  sed -n '/^\[Service\]/,/^\[/s/^Environment=//p' "$unit"
-  file=$(unit_value EnvironmentFile)
-  file=${file#-}
-  file=${file//%E/$work/config}
-  file=${file//%h/$HOME}
-  while IFS= read -r line; do
-    case "$line" in '' | '#'* | ';'*) continue ;; esac
-    printf '%s\n' "$line"
-  done <"$file"
-}
 
 # --- the notification socket -------------------------------------------------
 # Each line of each datagram as "MS PID LINE", PID the sender's (the unit's
@@ -184,7 +136,7 @@ failure_context() {
 main_pid="" main_pids=()
 start_service() {
   local environment=()
-  mapfile -t environment < <(service_environment)
+  mapfile -t environment < <(service_environment "$unit" "$work/config" "NOTIFY_SOCKET=$notify_socket")
   echo "--- started $(date +%T)" >>"$work/service.log"
   start_process service env -i "${environment[@]}" "${exec_start[@]}" >>"$work/service.log" 2>&1
   main_pid=$!

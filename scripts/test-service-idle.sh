@@ -20,35 +20,15 @@ root=$(pwd)
 source tests/lib/scenario.sh
 # shellcheck source=tests/mpris/private_bus.sh
 source tests/mpris/private_bus.sh
+# shellcheck source=tests/lib/service.sh
+source tests/lib/service.sh
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vek-service-idle.XXXXXX")
 [ "${1:-}" = --keep ] || at_exit rm -rf "$work"
 note() { echo "  $*"; }
 
-echo "==> installing into $work/prefix"
-./install.sh --prefix "$work/prefix" >"$work/install.log" 2>&1 || die "install.sh failed" "$work/install.log"
-
-# The player's Wine prefix; made once, kept in build/.
-export WINEPREFIX=$root/build/wineprefix-idle WINEDEBUG=-all
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "==> making the Wine prefix $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-fi
-wineserver -w
-
-# Wine's processes of the prefix: Wine's loader or wineserver, with the
-# prefix in their environment (Wine's helpers belong to init).
-wine_processes() {
-  local dir exe
-  for dir in /proc/[0-9]*; do
-    exe=$(readlink "$dir/exe" 2>/dev/null) || continue
-    case "${exe##*/}" in wine*) ;; *) continue ;; esac
-    tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    echo "${dir#/proc/} $(tr '\0' ' ' <"$dir/cmdline" | cut -c1-60)"
-  done
-}
-no_wine() { [ -z "$(wine_processes)" ]; }
+service_install "$work"
+service_wine_prefix wineprefix-idle
 
 mpris_bus "$work"
 # Each line of the bus's signals, stamped with the time it was read (ms).

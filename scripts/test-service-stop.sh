@@ -26,6 +26,8 @@ cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 # shellcheck source=tests/xmpp/prosody.sh
 source tests/xmpp/prosody.sh
+# shellcheck source=tests/lib/service.sh
+source tests/lib/service.sh
 
 cgroup_root=$(findmnt -n -t cgroup2 -o TARGET | head -n 1)
 if [ -z "$cgroup_root" ] || ! mkdir "$cgroup_root/vek-probe.$$" 2>/dev/null; then
@@ -48,63 +50,27 @@ remove_groups() {
 }
 at_exit remove_groups
 
-echo "==> installing into $work/prefix"
-./install.sh --prefix "$work/prefix" >"$work/install.log" 2>&1 || die "install.sh failed" "$work/install.log"
+service_install "$work"
 unit=$work/prefix/lib/systemd/user/vek-tune-publish.service
-
-# The Wine prefix the player and the service share; made once, kept in build/.
-export WINEPREFIX=$root/build/wineprefix-service WINEDEBUG=-all
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "==> making the Wine prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-fi
-wineserver -w
+service_wine_prefix wineprefix-service
 
 { xmpp_setup && xmpp_add_account alice alice-pass && xmpp_start; } || die "the private Prosody did not start"
-(umask 077 && echo alice-pass >"$work/alice.pass")
-mkdir -p "$work/config/vek-ipc"
-cat >"$work/config/vek-ipc/tune-publish.env" <<EOF
-# Written by the test, as a user would.
-VEK_XMPP_JID=alice@localhost
-VEK_XMPP_PASSWORD_FILE=$work/alice.pass
-VEK_XMPP_SERVER=127.0.0.1:$xmpp_port
-VEK_XMPP_CA_FILE=$xmpp_ca
-WINEPREFIX=$WINEPREFIX
-EOF
+service_tune_settings "$work"
 
-unit_value() {  # key: its last value in the unit's [Service] section
-  sed -n "/^\[Service\]/,/^\[/s/^$1=//p" "$unit" | tail -n 1
-}
-exec_start=$(unit_value ExecStart)
-timeout_stop=$(unit_value TimeoutStopSec)
+exec_start=$(unit_value "$unit" ExecStart)
+timeout_stop=$(unit_value "$unit" TimeoutStopSec)
 timeout_stop=${timeout_stop:-90}
-[ "$(unit_value KillMode)" = process ] ||
+[ "$(unit_value "$unit" KillMode)" = process ] ||
   die "the unit's KillMode= is not process: systemd's default, control-group, would end the player"
 read -r -a exec_start <<<"$exec_start"
 [ -x "${exec_start[0]}" ] || die "the unit's ExecStart= (${exec_start[*]}) is not a program"
-
-# The service's environment as systemd builds it for a user manager:
-# Environment= lines, then the EnvironmentFile= (which overrides them).
-service_environment() {
-  local line file
-  printf '%s\n' "HOME=$HOME" "PATH=/usr/local/bin:/usr/bin:/bin" "XDG_CONFIG_HOME=$work/config"
-  sed -n '/^\[Service\]/,/^\[/s/^Environment=//p' "$unit"
-  file=$(unit_value EnvironmentFile)
-  file=${file#-}
-  file=${file//%E/$work/config}
-  file=${file//%h/$HOME}
-  while IFS= read -r line; do
-    case "$line" in '' | '#'* | ';'*) continue ;; esac
-    printf '%s\n' "$line"
-  done <"$file"
-}
 
 group="" main_pid=""
 start_service() {  # name
   group=$cgroup_root/vek-service.$1.$$
   mkdir "$group"
   local environment=()
-  mapfile -t environment < <(service_environment)
+  mapfile -t environment < <(service_environment "$unit" "$work/config")
   # Joins the group, then becomes the unit's program: its id is the main process's.
   start_process service bash -c 'echo $$ >"$1/cgroup.procs" && shift && exec "$@"' - "$group" \
     env -i "${environment[@]}" "${exec_start[@]}" >"$work/$1.service.log" 2>&1
