@@ -28,6 +28,8 @@ class wine_options {
   // After a successful parse: nothing without --wine; else the settings,
   // each checked, or the problem to report as a usage error.
   std::variant<std::monostate, wine_settings, std::string> resolve() const;
+  // Whether --wine was given.
+  bool requested() const { return wine_; }
 
  private:
   bool wine_ = false;

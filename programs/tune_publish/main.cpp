@@ -113,12 +113,10 @@ std::variant<options, int> parse_options(int argc, char** argv) {
 
   auto resolved = account.resolve(say);
   if (const auto* problem = std::get_if<std::string>(&resolved)) return cli::usage_error(app, *problem);
+  if (parsed.check && wine.requested()) return cli::usage_error(app, "--check reads no states: it goes without --wine");
   auto wine_settings = wine.resolve();
   if (const auto* problem = std::get_if<std::string>(&wine_settings)) return cli::usage_error(app, *problem);
-  if (const auto* settings = std::get_if<relay::wine_settings>(&wine_settings)) {
-    if (parsed.check) return cli::usage_error(app, "--check reads no states: it goes without --wine");
-    parsed.wine = *settings;
-  }
+  if (const auto* settings = std::get_if<relay::wine_settings>(&wine_settings)) parsed.wine = *settings;
   auto& settings = std::get<xmpp_account::account>(resolved);
   parsed.link.jid = std::move(settings.jid);
   parsed.link.password = std::move(settings.password);

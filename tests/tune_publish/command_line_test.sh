@@ -36,7 +36,12 @@ refused "a password is never taken from the command line: use --password-file or
   --password hunter2 --jdi a@b
 if grep -q hunter2 err; then fail "the password was echoed" err; fi
 refused "--jid must have the form user@domain, not a@/r" --jid a@/r --password-file pass
-refused "--jid is required" --password-file pass
+refused "--jid is required (or VEK_XMPP_JID in the environment)" --password-file pass
+# The service's settings come from the environment, and are checked alike.
+VEK_XMPP_JID=a@/r refused "--jid must have the form user@domain, not a@/r" --password-file pass
+VEK_XMPP_JID=a@b WINEPREFIX=$work/folder refused "--wine: $work/folder is not a Wine prefix: set WINEPREFIX to the player's" \
+  --password-file pass --wine
+refused "--check reads no states: it goes without --wine" --jid a@b --password-file pass --check --wine
 refused "The following arguments were not expected: --jdi a@b" --jdi a@b --password-file pass
 refused "--server: missing ']' in [::1" --jid a@b --password-file pass --server '[::1'
 refused "--server: unexpected text after ']'" --jid a@b --password-file pass --server '[::1]x'
