@@ -5,8 +5,8 @@
 // decision; this carries it out with the loop's descriptors: an inotify
 // watch for a starting wineserver, pidfds for the reader's and the server's
 // end, the reader's pipe. A reader that dies is run again and what the
-// destination shows stands meanwhile; "absent" is handed on only once no
-// wineserver runs. Ending interrupts the reader (Ctrl+C under Wine), and
+// destination shows stands meanwhile: besides the reader's own lines, this
+// hands on "absent" only while no wineserver runs. Ending interrupts the reader (Ctrl+C under Wine), and
 // kills it if it has not ended within `interrupt_time`; Wine's other
 // processes are never signalled: they serve the player.
 #pragma once
