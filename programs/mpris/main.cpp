@@ -27,7 +27,8 @@ namespace {
 
 constexpr char program[] = "vek-mpris";
 constexpr char synopsis[] =
-    "vek-mpris [--name SUFFIX] [--identity TEXT] [--verbose] (< JSON-LINES | --wine [--reader FILE])";
+    "vek-mpris [--name SUFFIX] [--identity TEXT] [--verbose] < JSON-LINES\n"
+    "       vek-mpris --wine [--reader FILE] [--name SUFFIX] [--identity TEXT] [--verbose]";
 constexpr char description[] =
     "Shows what the player plays to the desktop (media keys, panels, playerctl) as\n"
     "an MPRIS 2 media player on the session bus, read from the JSON lines of\n"

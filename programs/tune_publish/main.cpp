@@ -30,7 +30,8 @@ using tune_publish::steady_clock;
 constexpr char program[] = "vek-tune-publish";
 constexpr char synopsis[] =
     "vek-tune-publish --jid USER@DOMAIN [--password-file FILE] [--server HOST[:PORT]]\n"
-    "                        [--ca-file PEM] [--verbose] (< JSON-LINES | --wine [--reader FILE])\n"
+    "                        [--ca-file PEM] [--verbose] < JSON-LINES\n"
+    "       vek-tune-publish --wine [--reader FILE] --jid USER@DOMAIN ...\n"
     "       vek-tune-publish --check --jid USER@DOMAIN [--password-file FILE] ...";
 constexpr char description[] =
     "Publishes what the player plays as the XMPP User Tune (XEP-0118, over PEP) of\n"
