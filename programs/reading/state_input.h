@@ -21,21 +21,21 @@ class state_input {
 
   // `fd` stays the caller's; it is made non-blocking. `name` names it in
   // the message of a read error.
-  state_input(int fd, state_handler on_state, reporter report, std::string name = "standard input");
+  state_input(int fd, reporter report, std::string name = "standard input");
 
   // Takes what can be read now: one chunk of at most 64 KiB, so that a flood
-  // of input leaves turns to other work, or with `drain` everything there is.
-  // False once the input has ended, its last line (even without a line
-  // break) handed on; a read error is reported and ends it too.
-  bool read(bool drain);
+  // of input leaves turns to other work, or with `drain` everything there is,
+  // handing each state to `on_state`. False once the input has ended, its
+  // last line (even without a line break) handed on; a read error is
+  // reported and ends it too.
+  bool read(bool drain, const state_handler& on_state);
 
  private:
-  void take(std::string_view data);
-  void hand_on(std::string_view line);
+  void take(std::string_view data, const state_handler& on_state);
+  void hand_on(std::string_view line, const state_handler& on_state);
 
   int fd_;
   std::string name_;
-  state_handler on_state_;
   reporter report_;
   std::string pending_;
   bool overlong_ = false;

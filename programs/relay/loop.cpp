@@ -46,19 +46,12 @@ void wait_list::watch(int fd, short events) {
 
 input_source::input_source(std::string_view program, bool chunked)
     : chunked_(chunked),
-      lines_(
-          STDIN_FILENO,
-          [this](const reading::now_playing& state) {
-            if (take_) (*take_)(state);
-          },
-          [program = std::string(program)](const std::string& text) { say(program, text); }) {}
+      lines_(STDIN_FILENO, [program = std::string(program)](const std::string& text) { say(program, text); }) {}
 
 source::progress input_source::turn(bool ending, wait_list& wait,
                                     const std::function<void(const reading::now_playing&)>& take) {
   if (ending || !open_) return progress::ended;
-  take_ = &take;
-  open_ = lines_.read(!chunked_);
-  take_ = nullptr;
+  open_ = lines_.read(!chunked_, take);
   if (!open_) return progress::ended;
   wait.watch(STDIN_FILENO, POLLIN);
   return progress::going;

@@ -82,7 +82,6 @@ class input_source final : public source {
  private:
   bool chunked_;
   bool open_ = true;
-  const std::function<void(const reading::now_playing&)>* take_ = nullptr;
   reading::state_input lines_;
 };
 

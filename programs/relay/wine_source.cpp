@@ -119,22 +119,22 @@ bool wine_source::start_reader() {
     return false;  // the destructor ends it
   }
   started->lines.emplace(
-      started->output.get(),
-      [this](const reading::now_playing& state) {
-        absent_handed_on_ = state.state == reading::player_state::absent;
-        if (take_) (*take_)(state);
-      },
-      [this](const std::string& text) { say(program_, "from the reader: " + text); }, "its output");
+      started->output.get(), [this](const std::string& text) { say(program_, "from the reader: " + text); },
+      "its output");
   reader_ = std::move(started);
   return true;
 }
 
-bool wine_source::read_reader() {
+bool wine_source::read_reader(const std::function<void(const reading::now_playing&)>& take) {
   running_reader& child = *reader_;
   const bool ended = child.ended.get() < 0 || readable(child.ended.get());
   // What it wrote before it ended is in the pipe; Wine's helpers may hold the
   // pipe open after it, so its end is the process's, not the pipe's.
-  if (child.output_open) child.output_open = child.lines->read(true);
+  if (child.output_open)
+    child.output_open = child.lines->read(true, [&](const reading::now_playing& state) {
+      absent_handed_on_ = state.state == reading::player_state::absent;
+      take(state);
+    });
   if (!ended) return false;
   int status = 0;
   while (waitpid(child.pid, &status, 0) < 0) {
@@ -155,11 +155,6 @@ void wine_source::watch_server_end() {
 source::progress wine_source::turn(bool ending, wait_list& wait,
                                    const std::function<void(const reading::now_playing&)>& take) {
   using step = wine_prefix::reader_schedule::step;
-  take_ = &take;
-  struct forget {
-    const std::function<void(const reading::now_playing&)>*& take;
-    ~forget() { take = nullptr; }
-  } forget_take{take_};
   const auto hand_on_absent = [&] {
     if (absent_handed_on_) return;
     absent_handed_on_ = true;
@@ -169,7 +164,7 @@ source::progress wine_source::turn(bool ending, wait_list& wait,
     for (;;) {
       const clock::time_point now = clock::now();
       if (reader_) {
-        if (read_reader()) {
+        if (read_reader(take)) {
           const int status = *reader_->wait_status;
           const bool idle = WIFEXITED(status) && WEXITSTATUS(status) == 0;
           reader_.reset();

@@ -48,7 +48,7 @@ class wine_source final : public source {
   struct running_reader;
   bool start_reader();
   // The reader's pending lines, and whether it has ended (reaped, status kept).
-  bool read_reader();
+  bool read_reader(const std::function<void(const reading::now_playing&)>& take);
   void watch_server_end();
 
   std::string program_;
@@ -58,7 +58,6 @@ class wine_source final : public source {
   std::optional<wine_prefix::server_start_watch> start_watch_;
   std::optional<wine_prefix::descriptor> server_end_;
   std::unique_ptr<running_reader> reader_;
-  const std::function<void(const reading::now_playing&)>* take_ = nullptr;
   bool absent_handed_on_ = false;
 };
 

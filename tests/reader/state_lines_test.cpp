@@ -76,9 +76,8 @@ class piped_input {
  public:
   piped_input() {
     EXPECT_EQ(pipe(ends_), 0);
-    input_ = std::make_unique<reading::state_input>(
-        ends_[0], [this](const now_playing& state) { states.push_back(reading::json_line(state)); },
-        [this](const std::string& text) { reports.push_back(text); });
+    input_ =
+        std::make_unique<reading::state_input>(ends_[0], [this](const std::string& text) { reports.push_back(text); });
   }
   ~piped_input() {
     close(ends_[0]);
@@ -99,7 +98,7 @@ class piped_input {
   bool read(bool drain) {
     pollfd readable = {ends_[0], POLLIN, 0};
     poll(&readable, 1, -1);
-    return input_->read(drain);
+    return input_->read(drain, [this](const now_playing& state) { states.push_back(reading::json_line(state)); });
   }
 
   std::vector<std::string> states, reports;
