@@ -20,7 +20,7 @@
 # last tune at each of his logins. NOTIFY_SOCKET is a socket of the test:
 # READY=1, STOPPING=1 and each STATUS= line, one readable line from the main
 # process saying what is shown and what the link does. Stop times, first
-# tracks and recoveries are printed for the record.
+# tracks and recoveries are printed where they are measured.
 #   scripts/test-service-faults.sh [--keep]   (--keep: leave the temporary folder)
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
@@ -35,11 +35,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vek-service-faults.XXXXXX")
 [ "${1:-}" = --keep ] || at_exit rm -rf "$work"
 note() { echo "  $*"; }
 began=$(now_ms)
-figures=()
-figure() {  # a measured value for the summary
-  figures+=("$*")
-  note "$*"
-}
 
 build_preset native-asan "$work/contact-build.log" vek-tune-watch
 service_install "$work"
@@ -195,7 +190,7 @@ start_player() {  # playlist file
 # Waits up to SECONDS for bob to see TUNE after the player's start: the delay.
 first_track() {  # what, seconds, tune
   wait_until "$2" seen_after "$launched_ms" "$3" || { fail "$1: bob did not see $3 within $2 s of the player's start"; return 1; }
-  figure "$1: first track $(($(tune_after "$launched_ms" "$3") - launched_ms)) ms after the player's start"
+  note "$1: first track $(($(tune_after "$launched_ms" "$3") - launched_ms)) ms after the player's start"
 }
 # Short runs of the player, one after the other, each in a second at least:
 # "Cycle N" from FROM to TO.
@@ -265,7 +260,7 @@ server_back() {  # what, seconds, since (ms: before the server's start)
   back=$(now_ms)
   wait_until "$2" notified "$3" "Connected as alice@localhost" ||
     { fail "$1: the publisher did not log in again within $2 s of the server's return"; return; }
-  figure "$1: logged in again $(($(notified_after "$3" "Connected as alice@localhost") - back)) ms after the server accepted connections"
+  note "$1: logged in again $(($(notified_after "$3" "Connected as alice@localhost") - back)) ms after the server accepted connections"
   wait_until 15 seen_after "$3" "$one" || fail "$1: bob did not see the track again"
 }
 reconnecting_beside() {  # the track: a status said so while the server was down
@@ -299,7 +294,7 @@ killed_reader=$(reader_pid)
 killed=$(now_ms)
 kill -KILL "$killed_reader" 2>/dev/null
 wait_until 15 other_reader "$killed_reader" || fail "no new reader within 15 s of the kill" "$work/service.log"
-figure "reader killed: a new one runs $(($(now_ms) - killed)) ms later"
+note "reader killed: a new one runs $(($(now_ms) - killed)) ms later"
 sleep 3
 [ "$(statuses_from "$killed" | grep -c 'Player not running')" -eq 0 ] ||
   fail "the status showed no player while the player played: $(statuses_from "$killed" | tr '\n' ';')"
@@ -311,7 +306,7 @@ killed=$(now_ms)
 kill -KILL "${scenario_pid[player]}"
 { wait_process player 10; } >/dev/null 2>&1  # without the shell's notice of the kill
 wait_until 20 seen_after "$killed" "$empty" || fail "bob did not see the empty tune within 20 s of the player's end"
-figure "player killed: the empty tune $(($(tune_after "$killed" "$empty") - killed)) ms later"
+note "player killed: the empty tune $(($(tune_after "$killed" "$empty") - killed)) ms later"
 wait_until 5 status_is "Player not running · Connected as alice@localhost" ||
   fail "the status did not show the player gone: $(status_now)"
 two=$(tune "Artist Two" 600 "Second Run")
@@ -327,9 +322,9 @@ killed=$(now_ms)
 wineserver -k
 { wait_process player 10; } >/dev/null 2>&1
 wait_until 20 seen_after "$killed" "$empty" || fail "bob did not see the empty tune within 20 s of wineserver -k"
-figure "wineserver -k: the empty tune $(($(tune_after "$killed" "$empty") - killed)) ms later"
+note "wineserver -k: the empty tune $(($(tune_after "$killed" "$empty") - killed)) ms later"
 wait_until 30 no_wine || fail "Wine processes left 30 s after wineserver -k: $(wine_processes | tr '\n' ';')"
-figure "wineserver -k: no Wine process $(($(now_ms) - killed)) ms later"
+note "wineserver -k: no Wine process $(($(now_ms) - killed)) ms later"
 status_is "Player not running · Connected as alice@localhost" || fail "the status did not show the player gone: $(status_now)"
 phase_end 2
 
@@ -349,7 +344,7 @@ continued=$(now_ms)
 grep -q 'dynamic_info title=After' "$work/player.$player_run.out" ||
   fail "the track did not change while the publisher was stopped" "$work/player.$player_run.out"
 wait_until 10 seen_after "$continued" "$after" || fail "bob did not see the new track within 10 s of SIGCONT"
-figure "SIGSTOP 10 s: the new track $(($(tune_after "$continued" "$after") - continued)) ms after SIGCONT"
+note "SIGSTOP 10 s: the new track $(($(tune_after "$continued" "$after") - continued)) ms after SIGCONT"
 wait_until 5 status_is "Playing: Artist Three – After · Connected as alice@localhost" ||
   fail "the status did not show the new track: $(status_now)"
 sleep 2
@@ -384,14 +379,14 @@ rss_before=$(rss_kb) fds_before=$(fd_count)
 cycles 24 50
 rss_after=$(rss_kb) fds_after=$(fd_count)
 ended=$(now_ms)
-figure "thirty runs: resident $rss_before kB after the third, $rss_after kB after the last; descriptors $fds_before, then $fds_after"
+note "thirty runs: resident $rss_before kB after the third, $rss_after kB after the last; descriptors $fds_before, then $fds_after"
 [ "$rss_after" -le $((rss_before + 2048)) ] || fail "the publisher's memory grew by $((rss_after - rss_before)) kB over 27 runs"
 [ "$fds_after" -le $((fds_before + 2)) ] || fail "the publisher's descriptors grew from $fds_before to $fds_after over 27 runs"
 wait_until 30 no_wine || fail "Wine processes left 30 s after the last run: $(wine_processes | tr '\n' ';')"
-figure "thirty runs: no Wine process $(($(now_ms) - ended)) ms after the last"
+note "thirty runs: no Wine process $(($(now_ms) - ended)) ms after the last"
 fds_at_most() { [ "$(fd_count)" -le "$1" ]; }
 wait_until 5 fds_at_most $((baseline_fds + 2))
-figure "descriptors without a player: $baseline_fds at the start, $(fd_count) after every fault"
+note "descriptors without a player: $baseline_fds at the start, $(fd_count) after every fault"
 [ "$(fd_count)" -le $((baseline_fds + 2)) ] || fail "the publisher keeps descriptors of the faults" "$work/service.log"
 phase_end 99
 
@@ -401,7 +396,7 @@ start_player "$(playlist five "Last Song" "Artist Five" 240s)"
 first_track "before the stops" 20 "$last"
 stop_from=$(now_ms)
 stop_service
-figure "stop while playing: ${stop_ms} ms, status $service_status"
+note "stop while playing: ${stop_ms} ms, status $service_status"
 [ "$service_status" -eq 0 ] || fail "the service ended with status $service_status" "$work/service.log"
 [ "$stop_ms" -le 5000 ] || fail "the service took $stop_ms ms to stop"
 wait_until 5 seen_after "$stop_from" "$empty" || fail "bob did not see the empty tune within 5 s of the service's end"
@@ -413,13 +408,13 @@ started=$(now_ms)
 start_service
 wait_until 10 notified "$started" READY=1 || fail "the service started again did not say READY=1"
 wait_until 30 seen_after "$started" "$last" || fail "the service started again did not publish the track that plays"
-figure "service started beside a player: the track $(($(tune_after "$started" "$last") - started)) ms later"
+note "service started beside a player: the track $(($(tune_after "$started" "$last") - started)) ms later"
 xmpp_stop
 down=$(now_ms)
 wait_until 10 notified "$down" "Reconnecting in" || fail "the status did not say that it was reconnecting"
 stop_from=$(now_ms)
 stop_service
-figure "stop while the server is down: ${stop_ms} ms, status $service_status"
+note "stop while the server is down: ${stop_ms} ms, status $service_status"
 [ "$service_status" -eq 0 ] || fail "the service ended with status $service_status" "$work/service.log"
 [ "$stop_ms" -le 5000 ] || fail "the service took $stop_ms ms to stop"
 notified "$stop_from" STOPPING=1 || fail "the service did not say STOPPING=1"
@@ -440,7 +435,5 @@ $bad"
 [ "$(grep -c ' STOPPING=1$' "$notify_log")" -eq 2 ] || fail "STOPPING=1 was not said once per stop"
 note "$(grep -c ' STATUS=' "$notify_log") status lines, e.g. \"$(grep -m 1 ' STATUS=.*Reconnecting' "$notify_log" | cut -d' ' -f3-)\""
 
-echo "==> figures"
-for line in "${figures[@]}"; do note "$line"; done
 note "runtime $((($(now_ms) - began) / 1000)) s"
 finish test-service-faults
