@@ -21,6 +21,8 @@ set(CPACK_PACKAGE_VENDOR vek-ipc)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Publishes what the player plays, for other programs and over XMPP")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
+set(CPACK_VEK_SOURCE_DATE_EPOCH ${VEK_SOURCE_DATE_EPOCH})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-project.cmake)
 # cpack run from elsewhere (the Debian package) writes here too.
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 if(VEK_WINDOWS)
@@ -44,7 +46,6 @@ else()
       "The win32-release build tree whose files the Debian package holds")
   cmake_path(ABSOLUTE_PATH VEK_WINDOWS_BUILD_DIR NORMALIZE OUTPUT_VARIABLE CPACK_VEK_WINDOWS_BUILD_DIR)
   set(CPACK_VEK_LINUX_BUILD_DIR ${CMAKE_BINARY_DIR})
-  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/deb/cpack-generator.cmake)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   # The project has no public address yet; example.org is reserved and reaches nobody.
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "vek-ipc developers <vek-ipc@example.org>")
@@ -64,7 +65,7 @@ an MPRIS media player. vek-ipc-decode decodes window titles on standard input.")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "wine, wine32:i386")
 
   # Debian's documents for the package: the copyright, and a changelog naming
-  # this version (gzip -n: no timestamp in it).
+  # this version, dated with the build's time (gzip -n: no other time in it).
   set(VEK_DEB_MAINTAINER ${CPACK_DEBIAN_PACKAGE_MAINTAINER})
   string(TIMESTAMP VEK_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/deb/changelog.in ${CMAKE_BINARY_DIR}/deb/changelog @ONLY)

@@ -50,23 +50,31 @@ function(vek_system_headers target folder probe package)
   target_include_directories(${target} SYSTEM INTERFACE ${link_root})
 endfunction()
 
-# vek_install_windows(TARGETS <targets...> | FILES <files...>)
+# vek_install_windows(TARGETS <target> | FILES <files...>)
 # A shipped Windows file: to share/vek-ipc when installing (component
 # "windows"), and to the Windows release archive (component
-# "windows_archive", which holds them at its root).
+# "windows_archive", which holds them at its root). A target is linked
+# stripped and installed as the linker wrote it: a strip at install would
+# write the PE time stamp anew, and the file shipped would no longer be the one
+# in the component package.
 function(vek_install_windows kind)
-  set(runtime)
+  set(files ${ARGN})
+  set(how FILES)
   if(kind STREQUAL "TARGETS")
-    set(runtime RUNTIME)
-    # A module is loaded, never run: no execute bit (one target a call).
-    list(GET ARGN 0 target)
-    get_target_property(type ${target} TYPE)
-    if(type STREQUAL "SHARED_LIBRARY")
-      list(APPEND runtime PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    list(LENGTH ARGN count)
+    if(NOT count EQUAL 1)
+      message(FATAL_ERROR "vek_install_windows(TARGETS) takes one target")
+    endif()
+    target_link_options(${ARGN} PRIVATE -s)
+    set(files $<TARGET_FILE:${ARGN}>)
+    # A module is loaded, never run: no execute bit.
+    get_target_property(type ${ARGN} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      set(how PROGRAMS)
     endif()
   endif()
-  install(${kind} ${ARGN} ${runtime} DESTINATION ${VEK_INSTALL_DATA_DIR} COMPONENT windows)
-  install(${kind} ${ARGN} ${runtime} DESTINATION . COMPONENT windows_archive EXCLUDE_FROM_ALL)
+  install(${how} ${files} DESTINATION ${VEK_INSTALL_DATA_DIR} COMPONENT windows)
+  install(${how} ${files} DESTINATION . COMPONENT windows_archive EXCLUDE_FROM_ALL)
 endfunction()
 
 # What a configuration needs is required: missing, configuring stops with one

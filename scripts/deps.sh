@@ -4,6 +4,8 @@
 #
 #   vek_ensure_deps install  build the release presets (linux-release,
 #                            win32-release) and run what they make
+#   vek_ensure_deps release  that, and make the release's packages
+#                            (scripts/build-release.sh)
 #   vek_ensure_deps demo     that, and the demo's private XMPP server
 #   vek_ensure_deps test     everything test.sh builds and runs
 #
@@ -13,15 +15,19 @@
 
 # The release presets: the Linux programs (libstrophe and sdbus-c++, whose
 # pkg-config file needs libsystemd's, through pkg-config; nlohmann-json,
-# CLI11), the MinGW-w64 cross build of the component and its tools, Wine to
-# run them. From Debian 13 on, libstrophe's pkg-config file names zlib, which
-# libstrophe-dev does not bring.
+# CLI11), the MinGW-w64 cross build of the component and its tools, zip for
+# the component package, Wine to run them. From Debian 13 on, libstrophe's
+# pkg-config file names zlib, which libstrophe-dev does not bring.
 vek_packages_install="cmake ninja-build g++ pkg-config nlohmann-json3-dev libcli11-dev libstrophe-dev
-  libsdbus-c++-dev libsystemd-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386"
+  libsdbus-c++-dev libsystemd-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 zip wine wine32:i386"
 case "$(. /etc/os-release 2>/dev/null && echo "${VERSION_ID:-}")" in
   11 | 12) ;;
   *) vek_packages_install="$vek_packages_install zlib1g-dev" ;;
 esac
+# The release's packages: dpkg-dev (dpkg-shlibdeps) and file, which CPack runs
+# for the Debian package; fakeroot, under which a builder other than root
+# makes archives whose entries are root's.
+vek_packages_release="$vek_packages_install dpkg-dev file fakeroot"
 # The demo's private Prosody, which makes its certificates with openssl; its
 # contact is built with libstrophe too. Its private session bus for vek-mpris,
 # and playerctl to show what the desktop sees.
@@ -34,20 +40,23 @@ vek_packages_demo="$vek_packages_install prosody openssl dbus-daemon playerctl"
 # if it starts, is left alone); Python for the relay and the failing server of
 # the publisher's robustness scenarios; dbus-monitor (dbus-bin) and busctl
 # (systemd) besides playerctl for vek-mpris, and Python's GLib bindings for
-# the MPRIS listener that vek-mpris is tested with; dpkg-dev (dpkg-shlibdeps) and
-# lintian (and file, which CPack runs) to make and check the Debian package.
+# the MPRIS listener that vek-mpris is tested with; what the release needs,
+# lintian to check the Debian package, and to check that two builds give the
+# same bytes: faketime to build in another year, diffoscope to show a
+# difference, unzip to read the archives.
 # Google Benchmark itself is built from Debian's source package (below).
 vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-dev libssl-dev ejabberd python3
-  dbus-bin systemd python3-gi gir1.2-glib-2.0 dpkg-dev lintian file"
+  dbus-bin systemd python3-gi gir1.2-glib-2.0 dpkg-dev file fakeroot lintian faketime diffoscope-minimal unzip"
 
 vek_ensure_deps() {
   local packages
   case "${1:-}" in
     install) packages=$vek_packages_install ;;
+    release) packages=$vek_packages_release ;;
     demo) packages=$vek_packages_demo ;;
     test) packages=$vek_packages_test ;;
     *)
-      echo "vek_ensure_deps: unknown profile '${1:-}' (install, demo or test)" >&2
+      echo "vek_ensure_deps: unknown profile '${1:-}' (install, release, demo or test)" >&2
       return 2
       ;;
   esac

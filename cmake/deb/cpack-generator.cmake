@@ -1,9 +1,6 @@
-# Read by cpack before each generator (CPACK_PROJECT_CONFIG_FILE). The
-# Debian package joins both build trees under /usr; the archives keep what
+# Read by cpack before the Debian package (from cmake/cpack-project.cmake).
+# The package joins both build trees under /usr; the archives keep what
 # CPackConfig.cmake says.
-if(NOT CPACK_GENERATOR STREQUAL "DEB")
-  return()
-endif()
 if(NOT EXISTS "${CPACK_VEK_WINDOWS_BUILD_DIR}/cmake_install.cmake")
   message(FATAL_ERROR "The Debian package takes the Windows files from ${CPACK_VEK_WINDOWS_BUILD_DIR}, "
                       "which is not a build tree: build the win32-release preset first "
