@@ -79,7 +79,7 @@ same_as_shipped() {  # name, where, command...
 }
 same_as_shipped foo_vek_ipc.dll "the component package" unzip -p "$one/foo_vek_ipc.fb2k-component" foo_vek_ipc.dll
 for name in foo_vek_ipc.dll foo_vek_ipc.fb2k-component vek-ipc-read.exe; do
-  same_as_shipped $name "the Windows archive" unzip -p "$zip" $name
+  same_as_shipped $name "the Windows archive" unzip -p "$zip" "$(basename "$zip" .zip)/$name"
 done
 for name in foo_vek_ipc.dll foo_vek_ipc.fb2k-component vek-ipc-read.exe vek-player.exe; do
   same_as_shipped $name "the Debian package" from_deb share/vek-ipc/$name
@@ -96,7 +96,7 @@ got=$(from_deb share/doc/vek-ipc/changelog.gz | gunzip | changelog_date)
 [ "$got" = "$expected" ] || fail "the package's changelog is dated '$got', not '$expected'"
 expected=$(LC_ALL=C TZ=UTC date -d "@$epoch" '+%a %b %e %H:%M:%S %Y')
 for name in foo_vek_ipc.dll vek-ipc-read.exe vek-player.exe; do
-  got=$(TZ=UTC i686-w64-mingw32-objdump -p "$one/$name" | sed -n 's/^Time\/Date[[:space:]]*//p')
+  got=$(TZ=UTC i686-w64-mingw32-objdump -p "$one/$name" | awk -F '\t+' '$1 == "Time/Date" { print $2 }')
   [ "$got" = "$expected" ] || fail "$name's PE time stamp is '$got', not '$expected'"
 done
 expected=$(TZ=UTC date -d "@$epoch" '+%Y%m%d.%H%M%S')
