@@ -41,12 +41,14 @@ vek_packages_demo="$vek_packages_install prosody openssl dbus-daemon playerctl"
 # the publisher's robustness scenarios; dbus-monitor (dbus-bin) and busctl
 # (systemd) besides playerctl for vek-mpris, and Python's GLib bindings for
 # the MPRIS listener that vek-mpris is tested with; what the release needs,
-# lintian to check the Debian package, and to check that two builds give the
-# same bytes: faketime to build in another year, diffoscope to show a
-# difference, unzip to read the archives.
+# lintian to check the Debian package and hardening-check (devscripts) its
+# programs' protections, and to check that two builds give the same bytes:
+# faketime to build in another year, diffoscope to show a difference, unzip
+# to read the archives.
 # Google Benchmark itself is built from Debian's source package (below).
 vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-dev libssl-dev ejabberd python3
-  dbus-bin systemd python3-gi gir1.2-glib-2.0 dpkg-dev file fakeroot lintian faketime diffoscope-minimal unzip"
+  dbus-bin systemd python3-gi gir1.2-glib-2.0 dpkg-dev file fakeroot lintian devscripts faketime
+  diffoscope-minimal unzip"
 
 vek_ensure_deps() {
   local packages
