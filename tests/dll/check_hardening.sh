@@ -48,7 +48,8 @@ if [ -n "$map" ]; then
                            if (rest == symbol || rest == assigned) { sub(/^0x0*/, "", $1); print $1; exit } }' "$map"
   }
 else
-  symbols=$($nm "$image" 2>/dev/null) || die "$name has no symbols: give its link map"
+  symbols=$($nm "$image" 2>/dev/null || true)
+  [ -n "$symbols" ] || die "$name has no symbols: give its link map"
   address_of() { echo "$symbols" | awk -v symbol="$1" '$3 == symbol { sub(/^0*/, "", $1); print $1; exit }'; }
 fi
 fail_address=$(address_of ___stack_chk_fail)
