@@ -2,8 +2,10 @@
 // shipped DLL: changed and repeated information and stop, with the module's
 // heap calls per event, against the bare title write they stand on; the same
 // events through the sources built without the exception bridge
-// (foo_vek_ipc_unbridged.dll); and the bridge's own primitives. Pin it to one
-// CPU (taskset -c 0): every window call is a round trip to wineserver.
+// (foo_vek_ipc_unbridged.dll) and without the stack protector and fortified
+// functions (foo_vek_ipc_unhardened.dll); and the bridge's own primitives.
+// Pin it to one CPU (taskset -c 0): every window call is a round trip to
+// wineserver.
 #include <benchmark/benchmark.h>
 #include <windows.h>
 
@@ -69,6 +71,7 @@ void dynamic_info_changed(benchmark::State& state, const wchar_t* file) {
 }
 BENCHMARK_CAPTURE(dynamic_info_changed, shipped, L"foo_vek_ipc.dll");
 BENCHMARK_CAPTURE(dynamic_info_changed, unbridged, L"foo_vek_ipc_unbridged.dll");
+BENCHMARK_CAPTURE(dynamic_info_changed, unhardened, L"foo_vek_ipc_unhardened.dll");
 
 // The same track again: built and compared, nothing written.
 void dynamic_info_repeated(benchmark::State& state, const wchar_t* file) {
@@ -81,6 +84,7 @@ void dynamic_info_repeated(benchmark::State& state, const wchar_t* file) {
 }
 BENCHMARK_CAPTURE(dynamic_info_repeated, shipped, L"foo_vek_ipc.dll");
 BENCHMARK_CAPTURE(dynamic_info_repeated, unbridged, L"foo_vek_ipc_unbridged.dll");
+BENCHMARK_CAPTURE(dynamic_info_repeated, unhardened, L"foo_vek_ipc_unhardened.dll");
 
 // Stop: "STOP" written on every event.
 void playback_stopped(benchmark::State& state, const wchar_t* file) {
@@ -91,6 +95,7 @@ void playback_stopped(benchmark::State& state, const wchar_t* file) {
   report_heap_calls(state, before);
 }
 BENCHMARK_CAPTURE(playback_stopped, shipped, L"foo_vek_ipc.dll");
+BENCHMARK_CAPTURE(playback_stopped, unhardened, L"foo_vek_ipc_unhardened.dll");
 
 // A message-only window of the same kind as the component's, in this program.
 class bench_window {
