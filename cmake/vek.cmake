@@ -50,13 +50,23 @@ function(vek_system_headers target folder probe package)
   target_include_directories(${target} SYSTEM INTERFACE ${link_root})
 endfunction()
 
+# vek_link_as_shipped_program(<target>)
+# A Windows program that ships: linked stripped, since it is installed as
+# linked (vek_install_windows), with its link map beside it (the target's
+# VEK_LINK_MAP), from which the checks of the image read its addresses.
+function(vek_link_as_shipped_program target)
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  target_link_options(${target} PRIVATE -s LINKER:-Map=${map})
+  set_target_properties(${target} PROPERTIES VEK_LINK_MAP ${map})
+endfunction()
+
 # vek_install_windows(TARGETS <target> | FILES <files...>)
 # A shipped Windows file: to share/vek-ipc when installing (component
 # "windows"), and to the Windows release archive (component
-# "windows_archive", which holds them at its root). A target is linked
-# stripped and installed as the linker wrote it: a strip at install would
-# write the PE time stamp anew, and the file shipped would no longer be the one
-# in the component package.
+# "windows_archive", which holds them at its root). A target is installed as
+# the linker wrote it, so it must be linked stripped: a strip at install
+# would write the PE time stamp anew, and the module shipped would no longer
+# be the one in the component package.
 function(vek_install_windows kind)
   set(files ${ARGN})
   set(how FILES)
@@ -65,7 +75,10 @@ function(vek_install_windows kind)
     if(NOT count EQUAL 1)
       message(FATAL_ERROR "vek_install_windows(TARGETS) takes one target")
     endif()
-    target_link_options(${ARGN} PRIVATE -s)
+    get_target_property(options ${ARGN} LINK_OPTIONS)
+    if(NOT "-s" IN_LIST options)
+      message(FATAL_ERROR "${ARGN} is installed as linked: link it stripped (vek_link_as_shipped_program)")
+    endif()
     set(files $<TARGET_FILE:${ARGN}>)
     # A module is loaded, never run: no execute bit.
     get_target_property(type ${ARGN} TYPE)
