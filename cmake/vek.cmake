@@ -53,10 +53,11 @@ endfunction()
 # vek_link_as_shipped_program(<target>)
 # A Windows program that ships: linked stripped, since it is installed as
 # linked (vek_install_windows), with its link map beside it (the target's
-# VEK_LINK_MAP), from which the checks of the image read its addresses.
+# VEK_LINK_MAP, with cross references), from which the checks of the image
+# read its addresses.
 function(vek_link_as_shipped_program target)
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
-  target_link_options(${target} PRIVATE -s LINKER:-Map=${map})
+  target_link_options(${target} PRIVATE -s LINKER:-Map=${map},--cref)
   set_target_properties(${target} PROPERTIES VEK_LINK_MAP ${map})
 endfunction()
 
