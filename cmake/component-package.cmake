@@ -17,7 +17,10 @@ file(REMOVE ${OUTPUT})
 file(MAKE_DIRECTORY ${staging})
 file(COPY_FILE ${MODULE} ${staging}/${name})
 file(CHMOD ${staging}/${name} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-execute_process(COMMAND touch -d @${EPOCH} ${staging}/${name} COMMAND_ERROR_IS_FATAL ANY)
+# A zip entry's time has two-second steps; zip would round an odd second up,
+# cpack's archiver rounds down: down here too.
+math(EXPR time "${EPOCH} - ${EPOCH} % 2")
+execute_process(COMMAND touch -d @${time} ${staging}/${name} COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC ${ZIP} -X -q ${OUTPUT} ${name}
                 WORKING_DIRECTORY ${staging} COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE ${staging})

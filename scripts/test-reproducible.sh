@@ -99,9 +99,12 @@ for name in foo_vek_ipc.dll vek-ipc-read.exe vek-player.exe; do
   got=$(TZ=UTC i686-w64-mingw32-objdump -p "$one/$name" | awk -F '\t+' '$1 == "Time/Date" { print $2 }')
   [ "$got" = "$expected" ] || fail "$name's PE time stamp is '$got', not '$expected'"
 done
+# A zip entry's own time has two-second steps; zipinfo shows the exact time
+# where an entry also has one (cpack's do).
 expected=$(TZ=UTC date -d "@$epoch" '+%Y%m%d.%H%M%S')
+even=$(TZ=UTC date -d "@$((epoch - epoch % 2))" '+%Y%m%d.%H%M%S')
 for archive in "$one/foo_vek_ipc.fb2k-component" "$zip"; do
-  others=$(zipinfo -T "$archive" | awk 'NF >= 8 && $1 ~ /^[-d]/ { print $7 }' | grep -vx "$expected")
+  others=$(zipinfo -T "$archive" | awk 'NF >= 8 && $1 ~ /^[-d]/ { print $7 }' | grep -vx -e "$expected" -e "$even")
   [ -z "$others" ] || fail "$(basename "$archive") has entries not dated $expected (UTC): $(echo $others)"
 done
 expected=$(TZ=UTC date -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
