@@ -25,8 +25,8 @@ programs they hold, and SHA256SUMS, the checksums of all of them:
   vek-mpris
 
 Every date in them is SOURCE_DATE_EPOCH when set, else the time of the commit
-checked out; so the same commit gives the same files on the same Debian
-release. To check a release: clone its tag, run this, and compare the
+checked out (outside a git checkout, 1980-01-01); so the same commit gives the
+same files on the same Debian release. To check a release: clone its tag, run this, and compare the
 checksums with the release's (sha256sum -c THEIR-SHA256SUMS, in DIR).
 
   -o, --output DIR   where to put them (default build/release/dist); its
