@@ -82,6 +82,7 @@ step() {  # what, command...
 }
 step "the Windows release build" cmake --preset win32-release -B "$windows"
 step "building it" cmake --build "$windows"
+sed -n 's/^-- Every date this build writes: /    dated /p' "$log"
 step "the Linux release build" cmake --preset linux-release -B "$linux" -DVEK_WINDOWS_BUILD_DIR="$windows"
 step "building it" cmake --build "$linux"
 # cpack writes the Debian package's members as files, then records their mode

@@ -24,10 +24,11 @@ case "$(. /etc/os-release 2>/dev/null && echo "${VERSION_ID:-}")" in
   11 | 12) ;;
   *) vek_packages_install="$vek_packages_install zlib1g-dev" ;;
 esac
-# The release's packages: dpkg-dev (dpkg-shlibdeps) and file, which CPack runs
-# for the Debian package; fakeroot, under which a builder other than root
-# makes archives whose entries are root's.
-vek_packages_release="$vek_packages_install dpkg-dev file fakeroot"
+# The release's packages: git, whose last commit's time dates the release;
+# dpkg-dev (dpkg-shlibdeps) and file, which CPack runs for the Debian
+# package; fakeroot, under which a builder other than root makes archives
+# whose entries are root's.
+vek_packages_release="$vek_packages_install git dpkg-dev file fakeroot"
 # The demo's private Prosody, which makes its certificates with openssl; its
 # contact is built with libstrophe too. Its private session bus for vek-mpris,
 # and playerctl to show what the desktop sees.
@@ -47,7 +48,7 @@ vek_packages_demo="$vek_packages_install prosody openssl dbus-daemon playerctl"
 # to read the archives.
 # Google Benchmark itself is built from Debian's source package (below).
 vek_packages_test="$vek_packages_demo googletest clang llvm lld libclang-rt-dev libssl-dev ejabberd python3
-  dbus-bin systemd python3-gi gir1.2-glib-2.0 dpkg-dev file fakeroot lintian devscripts faketime
+  dbus-bin systemd python3-gi gir1.2-glib-2.0 git dpkg-dev file fakeroot lintian devscripts faketime
   diffoscope-minimal unzip"
 
 vek_ensure_deps() {
