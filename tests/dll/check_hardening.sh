@@ -4,17 +4,16 @@
 # relocations) and NX_COMPAT; imports from Windows system DLLs only, none of
 # MinGW's runtime DLLs (the support libraries are linked in); stack canaries
 # checked on return (calls to __stack_chk_fail) against a guard that a
-# constructor seeds from CryptGenRandom. Addresses are the image's symbols or,
-# for a stripped image, its link map (the second argument). Also lists the
+# constructor seeds from CryptGenRandom. The shipped images are stripped:
+# addresses come from the link map (the second argument). Also lists the
 # checked functions _FORTIFY_SOURCE left calls to (not asserted: which of
 # them remain depends on what the compiler could prove).
 set -eu
 image=$1
-map=${2:-}
+map=${2:?usage: check_hardening.sh IMAGE LINK-MAP}
 # shellcheck source=tests/lib/scenario.sh
 source "$(dirname "$0")/../lib/scenario.sh"
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-nm=${NM:-i686-w64-mingw32-nm}
 name=$(basename "$image")
 headers=$($objdump -p "$image")
 
@@ -36,22 +35,16 @@ for dll_name in $imports; do
   esac
 done
 
-# The address of a symbol (its assembler name): from the symbol table, or
-# from the map, which prints a symbol without the leading underscore of the
-# C name and a script's assignment as written.
-if [ -n "$map" ]; then
-  [ -f "$map" ] || die "no link map $map"
-  grep -q "^OUTPUT(.*$name pei-i386)" "$map" || die "$map is not the map of $name"
-  address_of() {
-    awk -v symbol="${1#_}" -v assigned="$1 = ." '
-      /^ +0x[0-9a-f]+ +/ { rest = $0; sub(/^ +0x[0-9a-f]+ +/, "", rest)
-                           if (rest == symbol || rest == assigned) { sub(/^0x0*/, "", $1); print $1; exit } }' "$map"
-  }
-else
-  symbols=$($nm "$image" 2>/dev/null || true)
-  [ -n "$symbols" ] || die "$name has no symbols: give its link map"
-  address_of() { echo "$symbols" | awk -v symbol="$1" '$3 == symbol { sub(/^0*/, "", $1); print $1; exit }'; }
-fi
+# The address of a symbol (its assembler name), from the map, which prints a
+# symbol without the leading underscore of the C name and a script's
+# assignment as written.
+[ -f "$map" ] || die "no link map $map"
+grep -q "^OUTPUT(.*$name pei-i386)" "$map" || die "$map is not the map of $name"
+address_of() {
+  awk -v symbol="${1#_}" -v assigned="$1 = ." '
+    /^ +0x[0-9a-f]+ +/ { rest = $0; sub(/^ +0x[0-9a-f]+ +/, "", rest)
+                         if (rest == symbol || rest == assigned) { sub(/^0x0*/, "", $1); print $1; exit } }' "$map"
+}
 fail_address=$(address_of ___stack_chk_fail)
 fail_local=$(address_of ___stack_chk_fail_local)
 guard=$(address_of ___stack_chk_guard)
@@ -92,11 +85,7 @@ for word in $(echo "$words" | tail -n +2); do
 done
 [ "$seeded" -eq 1 ] || fail "$name: no constructor seeds the guard (0x$guard) from CryptGenRandom"
 
-if [ -n "$map" ]; then
-  checked=$(sed -n '/^Cross Reference Table/,$p' "$map" | awk '/^_*[a-z0-9]+_chk / { print $1 }')
-else
-  checked=$(echo "$symbols" | awk '$2 == "T" && $3 ~ /^_*[a-z0-9]+_chk$/ { print $3 }')
-fi
+checked=$(sed -n '/^Cross Reference Table/,$p' "$map" | awk '/^_*[a-z0-9]+_chk / { print $1 }')
 checked=$(echo $(echo "$checked" | sed 's/^_*//' | sort -u))
 echo "$name: $checks calls to __stack_chk_fail, $guard_reads reads of the guard; imports: $(echo $imports)"
 echo "$name: fortified functions linked: ${checked:-none}"
